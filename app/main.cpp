@@ -1,1 +1,8 @@
-int main() { return 0; }
+// The Linux program: hands the arguments to the OS layer and runs quilm.
+#include "app/startup.h"
+#include "platform/os.h"
+
+int main(int argc, char** argv) {
+    platform::os_set_arguments(argc, argv);
+    app::run_program();
+}

@@ -1,0 +1,79 @@
+// The settings file: a byte image of the P-state table and auto_mode, followed
+// by a short trailer naming the register layout it was saved with.
+#include "app/settings.h"
+
+#include <cstring>
+
+#include "app/governor.h"
+#include "app/pstate.h"
+#include "app/startup.h"
+#include "platform/files.h"
+#include "toolkit/program.h"
+#include "toolkit/window.h"
+
+namespace app {
+
+SettingsState settings;
+
+namespace {
+
+// Trailer after the 97 bytes: a tag and the field layout of the words and row bytes.
+// Readers of the plain format ignore it; files without it load as before.
+constexpr char trailer_tag[4] = {'Q', 'L', 'Y', 'T'};
+constexpr size_t trailer_size = 5;
+constexpr uint8_t trailer_older = 1;     // core VID 15..9, northbridge VID
+constexpr uint8_t trailer_family15h = 2; // core VID 16..10, NB P-state bit
+
+uint8_t own_trailer_layout() { return uses_family15h_fields(startup.ex_family) ? trailer_family15h : trailer_older; }
+
+} // namespace
+
+void save_settings(int32_t) {
+    uint8_t image[settings_image_size + trailer_size];
+    std::memcpy(image, &pstate.table, sizeof(PstateTable));
+    image[96] = load_shared(pstate.auto_mode);
+    std::memcpy(image + settings_image_size, trailer_tag, sizeof trailer_tag);
+    image[settings_image_size + 4] = own_trailer_layout();
+
+    if (platform::file_replace(startup.settings_path, image, sizeof image) != platform::FileResult::ok) {
+        tk::show_message(startup.settings_path, "error!?");
+        return;
+    }
+    tk::show_message("saved.", "success");
+}
+
+uint32_t load_settings(int32_t) {
+    uint8_t image[settings_image_size + trailer_size];
+    uint32_t length = 0;
+    if (platform::file_read(startup.settings_path, image, sizeof image, &length) != platform::FileResult::ok) {
+        tk::show_message(startup.settings_path, "error!?");
+        return 1;
+    }
+    // Loading ends automatic mode: the table is about to change under the governor.
+    stop_governor();
+
+    bool refused = length < sizeof(PstateTable);
+    if (length == sizeof image && std::memcmp(image + settings_image_size, trailer_tag, sizeof trailer_tag) == 0)
+        refused = refused || image[settings_image_size + 4] != own_trailer_layout();
+    if (refused) {
+        tk::show_message(startup.settings_path, "error!?");
+        return 1;
+    }
+
+    std::memcpy(pstate.table.reg_low, image, sizeof pstate.table.reg_low + sizeof pstate.table.reg_high);
+    for (int i = 0; i < pstate_rows; ++i) {
+        const uint8_t* row = image + offsetof(PstateTable, rows) + 4 * i;
+        store_shared(pstate.table.rows[i].state, row[0]);
+        pstate.table.rows[i].multi = row[1];
+        pstate.table.rows[i].vcore = row[2];
+        pstate.table.rows[i].nb = row[3];
+    }
+    if (length > sizeof(PstateTable)) settings.auto_start = image[96];
+
+    tk::sync_sliders();
+    tk::redraw_all();
+    tk::present();
+    return 0;
+}
+
+} // namespace app

@@ -1,0 +1,115 @@
+// Start-up and the command line: everything the program prepares before it
+// hands control to the message loop, and the shutdown after it.
+#include "app/startup.h"
+
+#include <cstring>
+
+#include "app/actions.h"
+#include "app/governor.h"
+#include "app/main_window.h"
+#include "app/pstate.h"
+#include "app/settings.h"
+#include "platform/hw.h"
+#include "platform/os.h"
+#include "toolkit/input.h"
+#include "toolkit/program.h"
+#include "toolkit/window.h"
+
+namespace app {
+
+StartupState startup;
+
+void reset_startup() { startup = StartupState{}; }
+
+void end_process() {
+    if (startup.exit_process != nullptr) startup.exit_process(0);
+    platform::os_exit_process(0);
+}
+
+const char* skip_program_name() {
+    // The name ends at the first blank, quotes or not; a tab does not end it.
+    const char* p = platform::os_command_line();
+    while (*p != 0 && *p != ' ') ++p;
+    return p;
+}
+
+uint32_t next_token(char* buffer) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(startup.cmdline_cursor);
+    while (*p >= 1 && *p <= 32) ++p;
+    uint32_t n = 0;
+    while (n < arg_buffer_size - 1 && *p >= 33) buffer[n++] = static_cast<char>(*p++);
+    buffer[n] = 0;
+    startup.cmdline_cursor = reinterpret_cast<const char*>(p);
+    return n;
+}
+
+void build_settings_path() {
+    static constexpr char file_name[] = "quilm.cfg";
+    char* path = startup.settings_path;
+    uint32_t n = platform::os_module_path(path, settings_path_size);
+    // A path that did not fit was cut: never build a different file name from it.
+    if (n >= settings_path_size) n = 0;
+    const char separator = platform::os_path_separator();
+    while (n > 0 && path[n - 1] != separator) --n;
+    if (n + sizeof(file_name) > settings_path_size) n = 0;
+    std::memcpy(path + n, file_name, sizeof(file_name));
+}
+
+void identify_processor(uint32_t eax) {
+    startup.family = static_cast<uint8_t>((eax >> 8) & 0xF);
+    startup.model = static_cast<uint8_t>((eax >> 4) & 0xF);
+    startup.stepping = static_cast<uint8_t>(eax & 0xF);
+    startup.ex_family = static_cast<uint8_t>(((eax >> 20) & 0xFF) + startup.family);
+    startup.ex_model = static_cast<uint8_t>(((eax >> 16) & 0xF) * 16 + startup.model);
+}
+
+// Shows a start-up failure and ends the program.
+[[noreturn]] static void fail(const char* text, bool release_hardware) {
+    tk::show_message(text, "error!?");
+    if (release_hardware) DeinitializeOls();
+    end_process();
+}
+
+void run_program() {
+    tk::input.char_input = 0;
+    startup.cmdline_cursor = skip_program_name();
+    platform::os_raise_priority();
+    build_settings_path();
+    tk::window.before_present_hook_enabled = 0;
+    tk::create_window(0, 400, 544, "QUILM (manual)");
+
+    if (InitializeOls() == 0) fail("couldn't init winring0", false);
+    if (GetDllStatus() != 0) fail("winring0 driver error", false);
+
+    Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
+    identify_processor(startup.cpuid[0]);
+    const int32_t row_set = startup.ex_family < 0x15 ? SET_PSTATE_ROW : SET_PSTATE_ROW_F15;
+    uint32_t simulated = hw_simulated_processor_count();
+    startup.processor_count = simulated != 0 ? simulated : platform::os_processor_count();
+
+    read_pstates();
+    if (load_shared(pstate.pstate_count) < 2) fail("couldn't read any p-states", true);
+
+    install_main_window();
+    add_main_window(load_shared(pstate.pstate_count), row_set);
+    decode_pstates(startup.ex_family);
+
+    next_token(startup.arg_buffer);
+    if (std::memcmp(startup.arg_buffer, "load", 4) == 0) {
+        if (load_settings(-1) == 0) {
+            apply_settings(-1);
+            if (settings.auto_start != 0) toggle_auto(-1);
+        }
+    }
+
+    tk::sync_sliders();
+    tk::redraw_all();
+    tk::present();
+    tk::message_loop();
+
+    stop_governor();
+    DeinitializeOls();
+    end_process();
+}
+
+} // namespace app

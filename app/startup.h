@@ -1,0 +1,47 @@
+// Start-up: the command line, the settings path, processor identification and
+// the start-up sequence that ends in the message loop.
+#pragma once
+#include <cstdint>
+
+namespace app {
+
+inline constexpr uint32_t settings_path_size = 4096; // room for any path the system hands out
+inline constexpr uint32_t arg_buffer_size = 128;
+
+struct StartupState {
+    char settings_path[settings_path_size]; // the executable's directory followed by "quilm.cfg"
+    const char* cmdline_cursor;             // read position of the command-line reader
+    char arg_buffer[arg_buffer_size];       // the first command-line word, at most 127 bytes
+    uint32_t cpuid[4];                      // CPUID leaf 1 eax, ebx, ecx, edx
+    uint8_t family;                         // eax bits 11..8
+    uint8_t model;                          // eax bits 7..4
+    uint8_t stepping;                       // eax bits 3..0
+    uint8_t ex_family;                      // eax bits 27..20 plus family, modulo 256
+    uint8_t ex_model;                       // eax bits 19..16 times 16 plus model
+    uint32_t processor_count;               // processors the program writes to
+    void (*exit_process)(uint32_t code);    // tests end the process their own way (by throwing); null: the system's exit
+};
+extern StartupState startup;
+
+// The first blank (or the terminating zero) of the command line: the end of the program name.
+const char* skip_program_name();
+
+// Copies the next word at cmdline_cursor into buffer (128 bytes) and returns its length, 0..127.
+uint32_t next_token(char* buffer);
+
+// Builds settings_path from the executable's path.
+void build_settings_path();
+
+// Sets family, model, stepping, ex_family and ex_model from CPUID leaf 1 eax.
+void identify_processor(uint32_t eax);
+
+// Ends the process with exit code 0 through exit_process.
+[[noreturn]] void end_process();
+
+// Runs the whole program: start-up, the message loop, shutdown; ends the process with exit code 0.
+[[noreturn]] void run_program();
+
+// Back to the start state.
+void reset_startup();
+
+} // namespace app

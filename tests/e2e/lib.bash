@@ -1,0 +1,66 @@
+# Shared helpers of the end-to-end tests: a private Xvfb, waiting for windows,
+# closing them the way a window manager's close box does, screenshots.
+set -euo pipefail
+
+QUILM=${1:?usage: $0 path/to/quilm}
+WORK=$(mktemp -d)
+XVFB_PID=""
+cleanup() {
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Starts Xvfb on the first free display and exports DISPLAY.
+start_xvfb() {
+    local n
+    for n in $(seq 90 130); do
+        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+        XVFB_PID=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do
+            xdpyinfo >/dev/null 2>&1 && return 0
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+    done
+    fail "could not start Xvfb"
+}
+
+# Prints the id of the visible window whose title matches the regular expression, waiting up to 10 s.
+wait_window() {
+    local id=""
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    fail "no window titled /$1/"
+}
+
+# Waits up to 10 s for the process to end and prints its exit code.
+wait_exit() {
+    local pid=$1
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid" && echo 0 || echo $?; return 0; }
+        sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    fail "process $pid did not end"
+}
+
+# Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
+close_window() { python3 "$(dirname "${BASH_SOURCE[0]}")/x11_close.py" "$1"; }
+
+# Client area size of a window as "WIDTHxHEIGHT".
+window_size() { xwininfo -id "$1" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}'; }
+
+# Sends keys to a window after giving it the keyboard focus.
+send_keys() {
+    local id=$1; shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+    xdotool key --delay 50 "$@"
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The real program under Xvfb on the simulated processor: a 544x400 client area
+# titled "QUILM (manual)"; the close box and Escape end it with exit code 0.
+source "$(dirname "$0")/lib.bash"
+start_xvfb
+
+QUILM_SIM=fam15h "$QUILM" 2>"$WORK/err1" &
+pid=$!
+id=$(wait_window '^QUILM \(manual\)$')
+[ "$(window_size "$id")" = 544x400 ] || fail "client area is $(window_size "$id")"
+grep -q 'simulated' "$WORK/err1" || fail "stderr does not say that the processor is simulated"
+close_window "$id"
+code=$(wait_exit "$pid")
+[ "$code" = 0 ] || fail "close box: exit code $code"
+
+QUILM_SIM=fam10h "$QUILM" 2>/dev/null &
+pid=$!
+id=$(wait_window '^QUILM \(manual\)$')
+send_keys "$id" Escape
+code=$(wait_exit "$pid")
+[ "$code" = 0 ] || fail "Escape: exit code $code"
+echo PASS
