@@ -1,1 +1,62 @@
-// Work in progress.
+// The six hardware-access operations on Linux: the msr driver for the registers and
+// the CPUID instruction, or the simulated processor when QUILM_SIM names one.
+
+#include "platform/hw.h"
+
+#include <cpuid.h>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/msr_linux.h"
+#include "platform/sim.h"
+
+namespace {
+
+// Chosen at InitializeOls; while set, nothing reaches the hardware.
+bool simulated = false;
+
+} // namespace
+
+int InitializeOls() {
+    const char* value = std::getenv("QUILM_SIM");
+    simulated = value && value[0] != '\0';
+    if (!simulated) return platform::msr_initialize();
+    int name_length = 0;
+    while (value[name_length] != '\0' && value[name_length] != ',') ++name_length;
+    std::fprintf(stderr, "quilm: simulated processor %.*s (QUILM_SIM); no hardware is touched\n", name_length,
+                 value);
+    return platform::sim_initialize(value, std::getenv("QUILM_SIM_STATE"));
+}
+
+uint32_t GetDllStatus() {
+    return simulated ? platform::sim_status() : platform::msr_status();
+}
+
+int Cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
+    if (simulated) return platform::sim_cpuid(index, eax, ebx, ecx, edx);
+    unsigned a, b, c, d;
+    // Fails, leaving the words alone, for a leaf above the processor's highest.
+    if (!__get_cpuid_count(index, 0, &a, &b, &c, &d)) return 0;
+    *eax = a, *ebx = b, *ecx = c, *edx = d;
+    return 1;
+}
+
+int Rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx) {
+    return simulated ? platform::sim_rdmsr(index, eax, edx) : platform::msr_read(index, eax, edx);
+}
+
+int WrmsrTx(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t thread_affinity_mask) {
+    return simulated ? platform::sim_wrmsr(index, eax, edx, thread_affinity_mask)
+                     : platform::msr_write(index, eax, edx, thread_affinity_mask);
+}
+
+void DeinitializeOls() {
+    if (simulated)
+        platform::sim_deinitialize();
+    else
+        platform::msr_deinitialize();
+}
+
+uint32_t hw_simulated_processor_count() {
+    return simulated ? platform::sim_processor_count() : 0;
+}

@@ -1,1 +1,485 @@
-// Work in progress.
+// The simulated processor: one register file per processor, filled from a profile
+// of a real part, changed only by writes, and optionally mirrored in a text file
+// that other tools can watch.
+
+#include "platform/sim.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace platform {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Profiles
+
+constexpr uint64_t enable_bit = uint64_t(1) << 63;
+
+// Family 10h: FID 5..0, DID 8..6, core VID 15..9, NbDid 22, NB VID 31..25, IddValue 39..32 (1 A units).
+// Frequency 100 MHz * (FID + 16) / 2^DID, voltage 1.55 V - 12.5 mV * VID.
+constexpr uint64_t fam10h_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint32_t nb_did, uint32_t nb_vid,
+                                 uint32_t amps) {
+    return enable_bit | uint64_t(amps) << 32 | nb_vid << 25 | nb_did << 22 | vid << 9 | did << 6 | fid;
+}
+
+// Family 15h model 10h and later: FID 5..0, DID 8..6, 8-bit core VID 16..9, NB P-state 22,
+// IddValue 39..32. Voltage 1.55 V - 6.25 mV * VID.
+constexpr uint64_t fam15h_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint32_t nb_pstate,
+                                 uint32_t amps) {
+    return enable_bit | uint64_t(amps) << 32 | nb_pstate << 22 | vid << 9 | did << 6 | fid;
+}
+
+// Family 17h: FID 7..0, DfsId 13..8, VID 21..14, IddValue 29..22. Frequency 200 MHz * FID / DfsId.
+constexpr uint64_t fam17h_pstate(uint32_t fid, uint32_t dfs_id, uint32_t vid, uint32_t amps) {
+    return enable_bit | amps << 22 | vid << 14 | dfs_id << 8 | fid;
+}
+
+// clang-format off
+constexpr uint64_t fam10h_definitions[8] = {
+    fam10h_pstate(14, 0, 10, 0, 30, 88), // 3.0 GHz, 1.4250 V, NB 1.1750 V
+    fam10h_pstate( 7, 0, 18, 0, 30, 60), // 2.3 GHz, 1.3250 V
+    fam10h_pstate(16, 1, 26, 0, 30, 40), // 1.6 GHz, 1.2250 V
+    fam10h_pstate( 0, 1, 42, 1, 34, 18), // 0.8 GHz, 1.0250 V, NB at half clock and 1.1250 V
+    0,                                   // disabled
+    0, 0, 0,                             // not readable
+};
+
+constexpr uint64_t fam15h_definitions[8] = {
+    fam15h_pstate(26, 0,  12, 0, 90), // boost 4.2 GHz, 1.47500 V
+    fam15h_pstate(24, 0,  21, 0, 82), // boost 4.0 GHz, 1.41875 V
+    fam15h_pstate(22, 0,  29, 0, 74), // 3.8 GHz, 1.36875 V
+    fam15h_pstate(18, 0,  38, 0, 60), // 3.4 GHz, 1.31250 V
+    fam15h_pstate(12, 0,  57, 0, 45), // 2.8 GHz, 1.19375 V
+    fam15h_pstate( 7, 0,  72, 1, 33), // 2.3 GHz, 1.10000 V, low NB P-state
+    fam15h_pstate(12, 1, 105, 1, 20), // 1.4 GHz, 0.89375 V, low NB P-state
+    0,                                // disabled
+};
+
+constexpr uint64_t fam17h_definitions[8] = {
+    fam17h_pstate(0x90, 8, 0x20, 95), // 3.6 GHz, 1.35 V
+    fam17h_pstate(0x80, 8, 0x30, 70), // 3.2 GHz, 1.25 V
+    fam17h_pstate(0x58, 8, 0x68, 30), // 2.2 GHz, 0.90 V
+    0, 0, 0, 0, 0,                    // disabled
+};
+// clang-format on
+
+struct Profile {
+    const char* name;
+    uint32_t cpuid_eax; // family, model, stepping as CPUID leaf 1 reports them
+    uint32_t processor_count;
+    uint32_t pstates; // readable definition registers
+    uint32_t boost;   // boosted P-states
+    const uint64_t* definitions;
+};
+
+constexpr Profile profiles[] = {
+    {"fam10h", 0x00100F42, 4, 5, 0, fam10h_definitions}, // family 10h, model 4, stepping 2
+    {"fam15h", 0x00610F01, 4, 8, 2, fam15h_definitions}, // family 15h, model 10h, stepping 1
+    {"fam17h", 0x00800F11, 8, 8, 0, fam17h_definitions}, // family 17h, model 1, stepping 1
+};
+
+// ---------------------------------------------------------------------------
+// Register file
+
+// Registers every simulated processor holds, in file order.
+constexpr uint32_t sim_registers[] = {0xC0010062, 0xC0010063, 0xC0010064, 0xC0010065, 0xC0010066, 0xC0010067,
+                                      0xC0010068, 0xC0010069, 0xC001006A, 0xC001006B, 0xC0010071};
+constexpr uint32_t register_count = sizeof sim_registers / sizeof sim_registers[0];
+constexpr int slot_control = 0;    // 0xC0010062 P-state control: bits 2..0 requested software P-state
+constexpr int slot_status = 1;     // 0xC0010063 P-state status: bits 2..0 current software P-state
+constexpr int slot_definition = 2; // 0xC0010064 + i: P-state definition i
+constexpr int slot_cofvid = 10;    // 0xC0010071 COFVID status: bits 18..16 current hardware P-state
+
+constexpr size_t max_path = 4096;
+
+struct SimState {
+    SimConfig config;
+    bool ready = false;                                     // initialized and not failed
+    uint64_t regs[sim_max_processors][register_count] = {}; // register file per processor
+    char state_path[max_path] = {};                         // state file, empty for none
+    bool save_failure_reported = false;                     // stderr already told about the state file
+};
+
+SimState sim;
+std::mutex sim_lock; // the load governor writes from its own thread
+
+int slot_of(uint32_t index) {
+    for (uint32_t s = 0; s < register_count; ++s)
+        if (sim_registers[s] == index) return int(s);
+    return -1;
+}
+
+// Makes hardware row `row` current on processor p: status and control in software numbering,
+// COFVID in hardware numbering with the row's FID, DID and VID as the current operating point.
+void set_current(uint32_t p, uint32_t row) {
+    uint64_t software = row - sim.config.boost;
+    sim.regs[p][slot_control] = software;
+    sim.regs[p][slot_status] = software;
+    sim.regs[p][slot_cofvid] = uint64_t(row) << 16 | (sim.regs[p][slot_definition + row] & 0xFFFF);
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+// Decimal number of at most three digits.
+bool parse_number(const char* text, size_t length, uint32_t* value) {
+    if (length == 0 || length > 3) return false;
+    uint32_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        n = n * 10 + uint32_t(text[i] - '0');
+    }
+    *value = n;
+    return true;
+}
+
+bool bad_option(const char* item, size_t length, const char* range) {
+    if (range)
+        std::fprintf(stderr, "quilm: simulator option \"%.*s\" in QUILM_SIM is out of range (%s)\n",
+                     int(length), item, range);
+    else
+        std::fprintf(stderr, "quilm: unknown simulator option \"%.*s\" in QUILM_SIM\n", int(length), item);
+    return false;
+}
+
+// Applies one key=value item to the configuration.
+bool parse_option(const char* item, size_t length, SimConfig* config, bool* current_given) {
+    const char* equals = static_cast<const char*>(std::memchr(item, '=', length));
+    if (!equals) return bad_option(item, length, nullptr);
+    size_t key_length = size_t(equals - item);
+    const char* value = equals + 1;
+    size_t value_length = length - key_length - 1;
+    auto key_is = [&](const char* key) {
+        return std::strlen(key) == key_length && !std::memcmp(key, item, key_length);
+    };
+    auto value_is = [&](const char* text) {
+        return std::strlen(text) == value_length && !std::memcmp(text, value, value_length);
+    };
+
+    if (key_is("init") || key_is("driver")) {
+        if (key_is("init") && value_is("fail"))
+            config->init_fails = true;
+        else if (key_is("driver") && value_is("error"))
+            config->driver_error = true;
+        else
+            return bad_option(item, length, nullptr);
+        return true;
+    }
+
+    struct NumberOption {
+        const char* key;
+        uint32_t SimConfig::*field;
+        uint32_t low, high;
+        const char* range;
+    };
+    static constexpr NumberOption numbers[] = {
+        {"cores", &SimConfig::processor_count, 1, sim_max_processors, "1..64"},
+        {"pstates", &SimConfig::pstates, 0, 8, "0..8"},
+        {"boost", &SimConfig::boost, 0, 7, "0..7"},
+        {"current", &SimConfig::current, 0, 7, "0..7"},
+        {"reject", &SimConfig::reject, 0, 7, "0..7"},
+    };
+    for (const NumberOption& option : numbers) {
+        if (!key_is(option.key)) continue;
+        uint32_t n;
+        if (!parse_number(value, value_length, &n)) return bad_option(item, length, nullptr);
+        if (n < option.low || n > option.high) return bad_option(item, length, option.range);
+        config->*option.field = n;
+        if (option.field == &SimConfig::current) *current_given = true;
+        return true;
+    }
+    return bad_option(item, length, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// State file: one line "P RRRRRRRR VVVVVVVVVVVVVVVV" per register per processor.
+
+bool save_state() {
+    char temporary[max_path + 8];
+    std::snprintf(temporary, sizeof temporary, "%s.tmp", sim.state_path);
+    std::FILE* file = std::fopen(temporary, "w");
+    if (!file) return false;
+    std::fprintf(file, "# quilm simulated %s: processor, register, value\n", sim.config.profile);
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p)
+        for (uint32_t s = 0; s < register_count; ++s)
+            std::fprintf(file, "%u %08" PRIX32 " %016" PRIX64 "\n", p, sim_registers[s], sim.regs[p][s]);
+    bool written = !std::ferror(file);
+    written = std::fclose(file) == 0 && written;
+    if (!written) {
+        std::remove(temporary);
+        return false;
+    }
+    if (std::rename(temporary, sim.state_path) == 0) return true;
+    // Some systems will not rename onto an existing file; there the swap cannot be atomic.
+    std::remove(sim.state_path);
+    if (std::rename(temporary, sim.state_path) == 0) return true;
+    std::remove(temporary);
+    return false;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Exactly `digits` hexadecimal digits.
+bool parse_hex(const char* text, int digits, uint64_t* value) {
+    uint64_t n = 0;
+    for (int i = 0; i < digits; ++i) {
+        int d = hex_digit(text[i]);
+        if (d < 0) return false;
+        n = n << 4 | uint64_t(d);
+    }
+    *value = n;
+    return true;
+}
+
+// Parses one line into processor, slot and value; the error names what is wrong.
+bool parse_state_line(const char* line, uint32_t* processor, int* slot, uint64_t* value, const char** error) {
+    *error = "expected \"processor register value\" in decimal and hexadecimal";
+    uint32_t p = 0;
+    size_t i = 0;
+    for (; line[i] >= '0' && line[i] <= '9' && i < 3; ++i) p = p * 10 + uint32_t(line[i] - '0');
+    if (i == 0 || line[i] != ' ') return false;
+    const char* text = line + i + 1;
+    uint64_t index;
+    if (!parse_hex(text, 8, &index) || text[8] != ' ' || !parse_hex(text + 9, 16, value) || text[25] != '\0')
+        return false;
+    if (p >= sim.config.processor_count) {
+        *error = "processor beyond the simulated ones";
+        return false;
+    }
+    *slot = slot_of(uint32_t(index));
+    if (*slot < 0) {
+        *error = "register not simulated";
+        return false;
+    }
+    *processor = p;
+    return true;
+}
+
+// Reads the registers from the state file; false after one stderr line on a malformed file.
+bool load_state() {
+    std::FILE* file = std::fopen(sim.state_path, "r");
+    if (!file) {
+        std::fprintf(stderr, "quilm: cannot read the simulator state file %s\n", sim.state_path);
+        return false;
+    }
+    // Loaded into a copy first, so that a bad line leaves no half-loaded registers.
+    uint64_t loaded[sim_max_processors][register_count];
+    std::memcpy(loaded, sim.regs, sizeof loaded);
+    char line[128];
+    uint32_t number = 0;
+    bool good = true;
+    while (good && std::fgets(line, sizeof line, file)) {
+        ++number;
+        size_t length = std::strlen(line);
+        bool complete = length > 0 && line[length - 1] == '\n';
+        if (!complete && !std::feof(file)) {
+            std::fprintf(stderr, "quilm: simulator state file %s line %u: line too long\n", sim.state_path,
+                         number);
+            good = false;
+            break;
+        }
+        while (length > 0 &&
+               (line[length - 1] == '\n' || line[length - 1] == '\r' || line[length - 1] == ' '))
+            line[--length] = '\0';
+        if (line[0] == '#' || length == 0) continue;
+        uint32_t p;
+        int slot;
+        uint64_t value;
+        const char* error;
+        if (parse_state_line(line, &p, &slot, &value, &error)) {
+            loaded[p][slot] = value;
+            continue;
+        }
+        std::fprintf(stderr, "quilm: simulator state file %s line %u: %s: %s\n", sim.state_path, number,
+                     error, line);
+        good = false;
+    }
+    if (good && std::ferror(file)) {
+        std::fprintf(stderr, "quilm: cannot read the simulator state file %s\n", sim.state_path);
+        good = false;
+    }
+    std::fclose(file);
+    if (good) std::memcpy(sim.regs, loaded, sizeof loaded);
+    return good;
+}
+
+// Brings the state file up to date after a write; one stderr line the first time it fails.
+void update_state_file() {
+    if (sim.state_path[0] == '\0' || save_state() || sim.save_failure_reported) return;
+    sim.save_failure_reported = true;
+    std::fprintf(stderr, "quilm: cannot write the simulator state file %s\n", sim.state_path);
+}
+
+// Stores one write on processor p; false where the processor would refuse it.
+bool write_register(uint32_t p, int slot, uint64_t value) {
+    if (slot == slot_control) {
+        if (value > 7) return false; // bits above the P-state number are reserved
+        sim.regs[p][slot_control] = value;
+        uint32_t row = sim.config.boost + uint32_t(value);
+        if (row < sim.config.pstates) set_current(p, row);
+        return true;
+    }
+    if (slot >= slot_definition && slot < slot_definition + 8) {
+        uint32_t row = uint32_t(slot - slot_definition);
+        if (row >= sim.config.pstates) return false;
+        if (row != sim.config.reject) sim.regs[p][slot] = value;
+        return true;
+    }
+    return false; // status registers are read-only
+}
+
+} // namespace
+
+bool sim_parse(const char* text, SimConfig* config) {
+    const char* end = text + std::strlen(text);
+    const char* comma = static_cast<const char*>(std::memchr(text, ',', size_t(end - text)));
+    const char* name_end = comma ? comma : end;
+    const Profile* profile = nullptr;
+    for (const Profile& candidate : profiles)
+        if (std::strlen(candidate.name) == size_t(name_end - text) &&
+            !std::memcmp(candidate.name, text, size_t(name_end - text)))
+            profile = &candidate;
+    if (!profile) {
+        std::fprintf(
+            stderr,
+            "quilm: unknown simulated processor \"%.*s\" in QUILM_SIM (known: fam10h, fam15h, fam17h)\n",
+            int(name_end - text), text);
+        return false;
+    }
+    SimConfig result;
+    result.profile = profile->name;
+    result.cpuid_eax = profile->cpuid_eax;
+    result.processor_count = profile->processor_count;
+    result.pstates = profile->pstates;
+    result.boost = profile->boost;
+    result.definitions = profile->definitions;
+    bool current_given = false;
+    for (const char* item = name_end; item != end;) {
+        ++item; // past the comma
+        const char* next = static_cast<const char*>(std::memchr(item, ',', size_t(end - item)));
+        const char* item_end = next ? next : end;
+        if (!parse_option(item, size_t(item_end - item), &result, &current_given)) return false;
+        item = item_end;
+    }
+    // Without current=, the fastest P-state that is not boosted is current.
+    if (!current_given) result.current = result.boost;
+    if (result.current < result.boost) {
+        std::fprintf(stderr,
+                     "quilm: simulator option \"current=%u\" in QUILM_SIM is out of range (boost=%u..7)\n",
+                     result.current, result.boost);
+        return false;
+    }
+    *config = result;
+    return true;
+}
+
+int sim_initialize(const char* text, const char* state_path) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    sim = SimState{};
+    if (!sim_parse(text, &sim.config) || sim.config.init_fails) return 0;
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p) {
+        std::memcpy(&sim.regs[p][slot_definition], sim.config.definitions, 8 * sizeof(uint64_t));
+        set_current(p, sim.config.current);
+    }
+    if (state_path && state_path[0] != '\0') {
+        if (std::strlen(state_path) >= max_path) {
+            std::fprintf(stderr, "quilm: simulator state file name too long\n");
+            return 0;
+        }
+        std::strcpy(sim.state_path, state_path);
+        std::error_code error;
+        if (std::filesystem::exists(state_path, error)) {
+            if (!load_state()) return 0;
+        } else if (!save_state()) {
+            std::fprintf(stderr, "quilm: cannot write the simulator state file %s\n", state_path);
+            return 0;
+        }
+    }
+    sim.ready = true;
+    return 1;
+}
+
+uint32_t sim_status() {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    return sim.ready && !sim.config.driver_error ? 0 : 1;
+}
+
+int sim_cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    if (!sim.ready) return 0;
+    *eax = *ebx = *ecx = *edx = 0;
+    if (index == 0) {
+        *eax = 1;          // highest standard leaf
+        *ebx = 0x68747541; // "Auth"
+        *edx = 0x69746E65; // "enti"
+        *ecx = 0x444D4163; // "cAMD"
+    } else if (index == 1) {
+        *eax = sim.config.cpuid_eax;
+        *ebx = sim.config.processor_count << 16; // logical processors per package
+        *edx = 0x178BFBFF;                       // the usual feature bits, MSR among them
+    }
+    return 1;
+}
+
+int sim_rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    int slot = slot_of(index);
+    if (!sim.ready || slot < 0) return 0;
+    if (slot >= slot_definition && slot < slot_definition + 8 &&
+        uint32_t(slot - slot_definition) >= sim.config.pstates)
+        return 0;
+    *eax = uint32_t(sim.regs[0][slot]);
+    *edx = uint32_t(sim.regs[0][slot] >> 32);
+    return 1;
+}
+
+int sim_wrmsr(uint32_t index, uint32_t eax, uint32_t edx, uint64_t mask) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    int slot = slot_of(index);
+    if (!sim.ready || slot < 0 || mask == 0) return 0;
+    uint64_t value = uint64_t(edx) << 32 | eax;
+    bool all = true, any = false;
+    for (uint32_t p = 0; p < sim_max_processors; ++p) {
+        if (!(mask >> p & 1)) continue;
+        bool taken = p < sim.config.processor_count && write_register(p, slot, value);
+        all = all && taken;
+        any = any || taken;
+    }
+    if (any) update_state_file();
+    return all ? 1 : 0;
+}
+
+void sim_deinitialize() {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    sim.ready = false;
+}
+
+uint32_t sim_processor_count() {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    return sim.ready ? sim.config.processor_count : 0;
+}
+
+bool sim_register(uint32_t processor, uint32_t index, uint64_t* value) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    int slot = slot_of(index);
+    if (slot < 0 || processor >= sim.config.processor_count) return false;
+    *value = sim.regs[processor][slot];
+    return true;
+}
+
+void sim_reset() {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    sim = SimState{};
+}
+
+} // namespace platform

@@ -1,0 +1,194 @@
+// The main window as data: the drawing programs, the bindings they and the
+// templates refer to, and the five template sets.
+#include "app/main_window.h"
+
+#include "app/actions.h"
+#include "app/governor.h"
+#include "app/pstate.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "toolkit/assembler.h"
+#include "toolkit/widgets.h"
+
+namespace app {
+namespace {
+
+// The "load" button ignores whether loading worked.
+void load_action(int32_t id) { load_settings(id); }
+
+// Binding table: what the references in programs and templates name.
+enum BindingIndex : uint32_t {
+    B_NONE,
+    B_REG_HIGH,  // reg_high[0]; + 4 per row
+    B_REG_LOW,   // reg_low[0]
+    B_ROWS,      // row bytes of row 0: state, multi, vcore, nb
+    B_AUTO_MODE,
+    B_FAMILY,
+    B_MODEL,
+    B_STEPPING,
+    B_EX_FAMILY,
+    B_EX_MODEL,
+    B_PROCESSOR_COUNT, // read as its low byte
+    B_LOAD,
+    B_SAVE,
+    B_STEP_UP,
+    B_TOGGLE_AUTO,
+    B_STEP_DOWN,
+    B_REFRESH,
+    B_EXIT,
+    B_APPLY,
+    B_COUNT,
+};
+
+// clang-format off
+const tk::Binding bindings[B_COUNT] = {
+    {},
+    {&pstate.table.reg_high[0], nullptr},
+    {&pstate.table.reg_low[0], nullptr},
+    {&pstate.table.rows[0], nullptr},
+    {&pstate.auto_mode, nullptr},
+    {&startup.family, nullptr},
+    {&startup.model, nullptr},
+    {&startup.stepping, nullptr},
+    {&startup.ex_family, nullptr},
+    {&startup.ex_model, nullptr},
+    {&startup.processor_count, nullptr},
+    {nullptr, load_action},
+    {nullptr, save_settings},
+    {nullptr, step_up},
+    {nullptr, toggle_auto},
+    {nullptr, step_down},
+    {nullptr, refresh},
+    {nullptr, exit_program},
+    {nullptr, apply_settings},
+};
+// clang-format on
+
+constexpr uint32_t ref(BindingIndex b, uint32_t offset = 0) { return tk::make_ref(b, offset); }
+
+constexpr auto programs = tk::assemble([] {
+    using namespace tk::ins;
+    return std::array{
+        // The window's background: the face only.
+        label("background"), end(),
+
+        // The CPU panel: identification in two lines.
+        label("cpu_panel"),
+        text("CPU:"), text(" family "), hex_at(ref(B_FAMILY), 0x01),
+        text("  model "), hex_at(ref(B_MODEL), 0x01),
+        text("  stepping "), hex_at(ref(B_STEPPING), 0x01),
+        text_newline(16, "  ex.family "), hex_at(ref(B_EX_FAMILY), 0x02),
+        text("  ex.model "), hex_at(ref(B_EX_MODEL), 0x02),
+        text("  cores "), ink(6), hex_at(ref(B_PROCESSOR_COUNT), 0x01), end(),
+
+        label("load"), frame(), text("load"), end(),
+        label("save"), frame(), text("save"), end(),
+        label("heading"), text("register dumps     multi    Vcore    NB"), end(),
+
+        // A P-state's enable toggle; the current P-state's label is green.
+        label("pstate_button"), check_frame(),
+        jump_if(2, "pstate_current"), jump_if(3, "pstate_current"),
+        text("P-State "), row_digit(), end(),
+        label("pstate_current"), ink(5), text("P-State "), row_digit(), end(),
+
+        label("register_dump"), ink(6), hex(0x88), end(),
+        label("multi_slider"), ink(5), slider(8, 63), dec(5, 0x21), end(),
+        label("voltage_slider"), ink(5), slider(69, 124), dec(125, 0x14), end(),
+
+        label("nb_indicator"), frame(), jump_if(0, "nb_high"), text(" low"), end(),
+        label("nb_high"), text(" high"), end(),
+
+        label("empty_row"), frame(), ink(2), text("P-State "), row_digit(), end(),
+
+        // "up" and "down" are grey while auto mode is on.
+        label("up"), frame(), jump_if_at(0, "up_label", ref(B_AUTO_MODE)), ink(2),
+        label("up_label"), text("up \x18"), end(),
+        label("auto"), frame(), jump_if_at(0, "auto_manual", ref(B_AUTO_MODE)), text(" AUTO"), end(),
+        label("auto_manual"), text("MANUAL"), end(),
+        label("down"), frame(), jump_if_at(0, "down_label", ref(B_AUTO_MODE)), ink(2),
+        label("down_label"), text("down \x19"), end(),
+        label("refresh"), frame(), text("refresh"), end(),
+        label("exit"), frame(), text("exit"), end(),
+        label("apply"), frame(), text("apply settings"), end(),
+    };
+});
+
+consteval uint32_t P(std::string_view name) { return programs.offset(name); }
+
+using tk::KIND_BUTTON, tk::KIND_SLIDER, tk::KIND_STATIC, tk::KIND_TOGGLE;
+constexpr uint8_t face = 3; // light grey
+
+// clang-format off
+//                          program                  data                  x    y    width height pos row kind         colour flags hotkey
+const tk::Template header[] = {
+    {P("background"),      0,                      0,   0,  -1,  400,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("cpu_panel"),       0,                      8,   4, 376,   36,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("load"),            ref(B_LOAD),          376,   8,  44,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("save"),            ref(B_SAVE),          434,   8,  44,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("heading"),         0,                    108,  44, 256,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {},
+};
+
+const tk::Template button_bar[] = {
+    {P("up"),              ref(B_STEP_UP),         8,   0,  46,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("auto"),            ref(B_TOGGLE_AUTO),    62,   0,  64,   24,   0,  0, KIND_BUTTON, face, tk::FLAG_REDRAW_ALL, 0, 0},
+    {P("down"),            ref(B_STEP_DOWN),     134,   0,  64,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("refresh"),         ref(B_REFRESH),       224,   0,  72,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("exit"),            ref(B_EXIT),          312,   0,  42,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {P("apply"),           ref(B_APPLY),         400,   0, 136,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
+    {},
+};
+
+// Rows are added with their row number: every data reference moves 4 bytes a row.
+const tk::Template pstate_row[] = {
+    {P("pstate_button"),   ref(B_ROWS, 0),         8,   8,  88,   24,   0,  0, KIND_TOGGLE, face, 0,    0, 0},
+    {P("register_dump"),   ref(B_REG_HIGH),      108,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("register_dump"),   ref(B_REG_LOW),       192,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("multi_slider"),    ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
+    {P("voltage_slider"),  ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
+    {P("voltage_slider"),  ref(B_ROWS, 3),       444,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
+    {},
+};
+
+const tk::Template pstate_row_f15[] = {
+    {P("pstate_button"),   ref(B_ROWS, 0),         8,   8,  88,   24,   0,  0, KIND_TOGGLE, face, 0,    0, 0},
+    {P("register_dump"),   ref(B_REG_HIGH),      108,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("register_dump"),   ref(B_REG_LOW),       192,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("multi_slider"),    ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
+    {P("voltage_slider"),  ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
+    {P("nb_indicator"),    ref(B_ROWS, 3),       448,   8,  60,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {},
+};
+
+const tk::Template empty_row[] = {
+    {P("empty_row"),       0,                      8,   8,  88,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {},
+};
+// clang-format on
+
+// Indexed by set number.
+const tk::Template* const template_sets[] = {header, button_bar, pstate_row, pstate_row_f15, empty_row};
+
+} // namespace
+
+void install_main_window() {
+    tk::Resources resources;
+    resources.programs = programs.data();
+    resources.program_size = programs.size;
+    resources.bindings = bindings;
+    resources.binding_count = B_COUNT;
+    resources.sets = template_sets;
+    resources.set_count = sizeof template_sets / sizeof template_sets[0];
+    tk::set_resources(resources);
+}
+
+void add_main_window(uint32_t count, int32_t row_set) {
+    tk::add_template_set(0, 0, 0, SET_HEADER);
+    for (uint32_t i = 0; i < 8; ++i) {
+        const int32_t y = static_cast<int32_t>(68 + 36 * i);
+        tk::add_template_set(static_cast<int32_t>(i), y, 0, i < count ? row_set : SET_EMPTY_ROW);
+    }
+    tk::add_template_set(0, 364, 0, SET_BUTTON_BAR);
+}
+
+} // namespace app

@@ -1,0 +1,69 @@
+// Model-specific register access through the Linux msr driver (/dev/cpu/N/msr).
+// The driver reaches the devices only through an MsrDevice table of operations,
+// so its logic can run against a fake set of processors.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+namespace platform {
+
+// The device operations the driver uses. Errors come back as positive errno values.
+struct MsrDevice {
+    int (*open)(uint32_t processor);                      // descriptor >= 0, or -errno
+    int (*read)(int fd, uint32_t index, uint64_t* value); // 0, or errno
+    int (*write)(int fd, uint32_t index, uint64_t value); // 0, or errno
+    void (*close)(int fd);
+    int (*current_processor)();    // processor the calling thread runs on, -1 if unknown
+    uint32_t (*processor_count)(); // online processors
+};
+
+// The real devices: /dev/cpu/N/msr with 8-byte pread and pwrite at offset = register.
+extern const MsrDevice msr_system_device;
+
+// More processors than any machine of the supported families has; the rest are not opened.
+constexpr uint32_t msr_max_processors = 256;
+
+// Why an open or a write failed; each reason is printed once per session.
+enum MsrReason : uint32_t {
+    reason_open_missing,     // ENOENT, ENXIO: no such processor or no msr module
+    reason_open_denied,      // EACCES: device permissions
+    reason_open_privilege,   // EPERM: no CAP_SYS_RAWIO
+    reason_open_unsupported, // EIO: processor without model-specific registers
+    reason_open_other,       // anything else
+    reason_write_missing,    // processor not in the mask's reach or without a device
+    reason_write_locked,     // EPERM: kernel lockdown or msr.allow_writes=off
+    reason_write_register,   // EIO: register missing or value refused by the processor
+    reason_write_forbidden,  // register outside the P-state set this program writes
+    reason_write_other,      // anything else
+    reason_count
+};
+
+struct MsrState {
+    const MsrDevice* device = &msr_system_device;
+    uint32_t processor_count = 0;       // processors opened by msr_initialize, 0 when closed
+    int fd[msr_max_processors];         // descriptor per processor, -1 when its open failed
+    uint32_t status = 1;                // GetDllStatus: 0 all devices open, 1 otherwise
+    std::atomic<uint32_t> reported = 0; // bit per MsrReason already printed on stderr
+};
+
+extern MsrState msr;
+
+// Closes every open device and forgets all state, keeping the installed device table.
+void msr_reset();
+
+// Opens every online processor's device; non-zero when processor 0's device is open.
+int msr_initialize();
+
+// 0 when every processor's device is open for reading and writing.
+uint32_t msr_status();
+
+// Reads a register on the processor the calling thread runs on; non-zero on success.
+int msr_read(uint32_t index, uint32_t* eax, uint32_t* edx);
+
+// Writes a register on every processor named in the mask; non-zero when all were written.
+int msr_write(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t mask);
+
+// Closes every device.
+void msr_deinitialize();
+
+} // namespace platform
