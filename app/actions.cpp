@@ -13,7 +13,9 @@ namespace app {
 
 ActionState actions;
 
-void reset_actions() { actions = ActionState{}; }
+void reset_actions() {
+    actions = ActionState{};
+}
 
 // One affinity mask names at most max_processors; writing only some of them would leave the
 // processors with different tables, so then nothing is written at all.
@@ -55,7 +57,7 @@ static bool encode_edited_row(int i) {
     encode_row(row, new_low, new_high, startup.ex_family);
     // clang-format off
     const uint32_t frequency_bits = 0x1FF;                        // FID 5..0, DID 8..6
-    const uint32_t vcore_bits     = f15 ? 0x1FC00u : 0xFE00u;     // core VID
+    const uint32_t vcore_bits     = f15 ? 0x1FE00u : 0xFE00u;     // core VID, all 8 bits in the family-15h layout
     const uint32_t nb_bits        = f15 ? 1u << 22 : 0xFE000000u; // NB P-state bit or NB VID
     // clang-format on
     uint32_t keep = 0;
@@ -107,7 +109,8 @@ void apply_settings(int32_t) {
 
     read_pstates();
     for (int i = 0; i < pstate_rows; ++i) {
-        if (pstate.table.reg_low[i] != actions.expected_low[i] || pstate.table.reg_high[i] != actions.expected_high[i]) {
+        if (pstate.table.reg_low[i] != actions.expected_low[i] ||
+            pstate.table.reg_high[i] != actions.expected_high[i]) {
             tk::show_message("not all settings accepted", "warning");
             break;
         }

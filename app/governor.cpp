@@ -11,9 +11,12 @@ namespace app {
 
 GovernorState governor_state;
 
-void reset_governor() { governor_state = GovernorState{}; }
+void reset_governor() {
+    governor_state = GovernorState{};
+}
 
-GovernorDecision governor_step(TimeSample previous, TimeSample now, uint32_t avg_load, const GovernorView& view) {
+GovernorDecision governor_step(TimeSample previous, TimeSample now, uint32_t avg_load,
+                               const GovernorView& view) {
     GovernorDecision d{0, avg_load, -1};
     const uint32_t period = static_cast<uint32_t>(now.total - previous.total);
     const uint32_t idle = static_cast<uint32_t>(now.idle - previous.idle);
@@ -58,8 +61,8 @@ static void governor() {
         platform::os_system_times(&idle, &kernel, &user);
         const TimeSample now{kernel + user, idle};
         const GovernorView view = current_view();
-        const GovernorDecision d =
-            governor_step({governor_state.prev_total, governor_state.prev_idle}, now, governor_state.avg_load, view);
+        const GovernorDecision d = governor_step({governor_state.prev_total, governor_state.prev_idle}, now,
+                                                 governor_state.avg_load, view);
         governor_state.prev_total = now.total;
         governor_state.prev_idle = now.idle;
         governor_state.sample_load = d.sample_load;

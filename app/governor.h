@@ -38,7 +38,8 @@ struct GovernorDecision {
 // One governor period as a pure function: the load of the period between two samples, the new
 // smoothed load and the row to switch to. A period shorter than 128 units carries no load
 // information: no step, and the smoothed load stays.
-GovernorDecision governor_step(TimeSample previous, TimeSample now, uint32_t avg_load, const GovernorView& view);
+GovernorDecision governor_step(TimeSample previous, TimeSample now, uint32_t avg_load,
+                               const GovernorView& view);
 
 // Switches auto mode on (starting the governor) or off (waiting for it to end); then refreshes.
 void toggle_auto(int32_t id);

@@ -14,14 +14,16 @@ namespace app {
 namespace {
 
 // The "load" button ignores whether loading worked.
-void load_action(int32_t id) { load_settings(id); }
+void load_action(int32_t id) {
+    load_settings(id);
+}
 
 // Binding table: what the references in programs and templates name.
 enum BindingIndex : uint32_t {
     B_NONE,
-    B_REG_HIGH,  // reg_high[0]; + 4 per row
-    B_REG_LOW,   // reg_low[0]
-    B_ROWS,      // row bytes of row 0: state, multi, vcore, nb
+    B_REG_HIGH, // reg_high[0]; + 4 per row
+    B_REG_LOW,  // reg_low[0]
+    B_ROWS,     // row bytes of row 0: state, multi, vcore, nb
     B_AUTO_MODE,
     B_FAMILY,
     B_MODEL,
@@ -64,56 +66,133 @@ const tk::Binding bindings[B_COUNT] = {
 };
 // clang-format on
 
-constexpr uint32_t ref(BindingIndex b, uint32_t offset = 0) { return tk::make_ref(b, offset); }
+constexpr uint32_t ref(BindingIndex b, uint32_t offset = 0) {
+    return tk::make_ref(b, offset);
+}
 
 constexpr auto programs = tk::assemble([] {
     using namespace tk::ins;
     return std::array{
         // The window's background: the face only.
-        label("background"), end(),
+        label("background"),
+        end(),
 
         // The CPU panel: identification in two lines.
         label("cpu_panel"),
-        text("CPU:"), text(" family "), hex_at(ref(B_FAMILY), 0x01),
-        text("  model "), hex_at(ref(B_MODEL), 0x01),
-        text("  stepping "), hex_at(ref(B_STEPPING), 0x01),
-        text_newline(16, "  ex.family "), hex_at(ref(B_EX_FAMILY), 0x02),
-        text("  ex.model "), hex_at(ref(B_EX_MODEL), 0x02),
-        text("  cores "), ink(6), hex_at(ref(B_PROCESSOR_COUNT), 0x01), end(),
+        text("CPU:"),
+        text(" family "),
+        hex_at(ref(B_FAMILY), 0x01),
+        text("  model "),
+        hex_at(ref(B_MODEL), 0x01),
+        text("  stepping "),
+        hex_at(ref(B_STEPPING), 0x01),
+        text_newline(16, "  ex.family "),
+        hex_at(ref(B_EX_FAMILY), 0x02),
+        text("  ex.model "),
+        hex_at(ref(B_EX_MODEL), 0x02),
+        text("  cores "),
+        ink(6),
+        hex_at(ref(B_PROCESSOR_COUNT), 0x01),
+        end(),
 
-        label("load"), frame(), text("load"), end(),
-        label("save"), frame(), text("save"), end(),
-        label("heading"), text("register dumps     multi    Vcore    NB"), end(),
+        label("load"),
+        frame(),
+        text("load"),
+        end(),
+        label("save"),
+        frame(),
+        text("save"),
+        end(),
+        label("heading"),
+        text("register dumps     multi    Vcore    NB"),
+        end(),
 
         // A P-state's enable toggle; the current P-state's label is green.
-        label("pstate_button"), check_frame(),
-        jump_if(2, "pstate_current"), jump_if(3, "pstate_current"),
-        text("P-State "), row_digit(), end(),
-        label("pstate_current"), ink(5), text("P-State "), row_digit(), end(),
+        label("pstate_button"),
+        check_frame(),
+        jump_if(2, "pstate_current"),
+        jump_if(3, "pstate_current"),
+        text("P-State "),
+        row_digit(),
+        end(),
+        label("pstate_current"),
+        ink(5),
+        text("P-State "),
+        row_digit(),
+        end(),
 
-        label("register_dump"), ink(6), hex(0x88), end(),
-        label("multi_slider"), ink(5), slider(8, 63), dec(5, 0x21), end(),
-        label("voltage_slider"), ink(5), slider(69, 124), dec(125, 0x14), end(),
+        label("register_dump"),
+        ink(6),
+        hex(0x88),
+        end(),
+        label("multi_slider"),
+        ink(5),
+        slider(8, 63),
+        dec(5, 0x21),
+        end(),
+        label("voltage_slider"),
+        ink(5),
+        slider(69, 124),
+        dec(125, 0x14),
+        end(),
 
-        label("nb_indicator"), frame(), jump_if(0, "nb_high"), text(" low"), end(),
-        label("nb_high"), text(" high"), end(),
+        label("nb_indicator"),
+        frame(),
+        jump_if(0, "nb_high"),
+        text(" low"),
+        end(),
+        label("nb_high"),
+        text(" high"),
+        end(),
 
-        label("empty_row"), frame(), ink(2), text("P-State "), row_digit(), end(),
+        label("empty_row"),
+        frame(),
+        ink(2),
+        text("P-State "),
+        row_digit(),
+        end(),
 
         // "up" and "down" are grey while auto mode is on.
-        label("up"), frame(), jump_if_at(0, "up_label", ref(B_AUTO_MODE)), ink(2),
-        label("up_label"), text("up \x18"), end(),
-        label("auto"), frame(), jump_if_at(0, "auto_manual", ref(B_AUTO_MODE)), text(" AUTO"), end(),
-        label("auto_manual"), text("MANUAL"), end(),
-        label("down"), frame(), jump_if_at(0, "down_label", ref(B_AUTO_MODE)), ink(2),
-        label("down_label"), text("down \x19"), end(),
-        label("refresh"), frame(), text("refresh"), end(),
-        label("exit"), frame(), text("exit"), end(),
-        label("apply"), frame(), text("apply settings"), end(),
+        label("up"),
+        frame(),
+        jump_if_at(0, "up_label", ref(B_AUTO_MODE)),
+        ink(2),
+        label("up_label"),
+        text("up \x18"),
+        end(),
+        label("auto"),
+        frame(),
+        jump_if_at(0, "auto_manual", ref(B_AUTO_MODE)),
+        text(" AUTO"),
+        end(),
+        label("auto_manual"),
+        text("MANUAL"),
+        end(),
+        label("down"),
+        frame(),
+        jump_if_at(0, "down_label", ref(B_AUTO_MODE)),
+        ink(2),
+        label("down_label"),
+        text("down \x19"),
+        end(),
+        label("refresh"),
+        frame(),
+        text("refresh"),
+        end(),
+        label("exit"),
+        frame(),
+        text("exit"),
+        end(),
+        label("apply"),
+        frame(),
+        text("apply settings"),
+        end(),
     };
 });
 
-consteval uint32_t P(std::string_view name) { return programs.offset(name); }
+consteval uint32_t P(std::string_view name) {
+    return programs.offset(name);
+}
 
 using tk::KIND_BUTTON, tk::KIND_SLIDER, tk::KIND_STATIC, tk::KIND_TOGGLE;
 constexpr uint8_t face = 3; // light grey

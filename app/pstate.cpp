@@ -7,7 +7,9 @@ namespace app {
 
 PstateState pstate;
 
-void reset_pstate() { pstate = PstateState{}; }
+void reset_pstate() {
+    pstate = PstateState{};
+}
 
 void read_pstates() {
     uint32_t high = 0;
@@ -52,7 +54,8 @@ void decode_pstates(uint8_t ex_family) {
     for (int i = 0; i < pstate_rows; ++i) {
         PstateRow row = decode_row(pstate.table.reg_low[i], pstate.table.reg_high[i], ex_family);
         PstateRow& out = pstate.table.rows[i];
-        store_shared(out.state, static_cast<uint8_t>(row.state | (static_cast<uint32_t>(i) == current ? 2 : 0)));
+        store_shared(out.state,
+                     static_cast<uint8_t>(row.state | (static_cast<uint32_t>(i) == current ? 2 : 0)));
         out.multi = row.multi;
         out.vcore = row.vcore;
         out.nb = row.nb;

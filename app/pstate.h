@@ -66,11 +66,13 @@ inline void store_shared(uint8_t& byte, uint8_t value) {
 enum class Layout : uint8_t {
     older,     // family 10h: core VID 15..9, northbridge VID 31..25
     family15h, // family 15h models 10h and up, family 16h: 8-bit core VID 16..9, NB P-state bit 22
-    unknown,   // any other family: decoded for display with the layout its family number selects, never written
+    unknown, // any other family: decoded for display with the layout its family number selects, never written
 };
 
 // The layout the table is decoded with: the family-15h layout from ex_family 21 on.
-constexpr bool uses_family15h_fields(uint8_t ex_family) { return ex_family >= 0x15; }
+constexpr bool uses_family15h_fields(uint8_t ex_family) {
+    return ex_family >= 0x15;
+}
 
 // The layout that writing definition registers may rely on; unknown forbids every definition write.
 constexpr Layout register_layout(uint8_t ex_family, uint8_t ex_model) {

@@ -24,7 +24,9 @@ constexpr size_t trailer_size = 5;
 constexpr uint8_t trailer_older = 1;     // core VID 15..9, northbridge VID
 constexpr uint8_t trailer_family15h = 2; // core VID 16..10, NB P-state bit
 
-uint8_t own_trailer_layout() { return uses_family15h_fields(startup.ex_family) ? trailer_family15h : trailer_older; }
+uint8_t own_trailer_layout() {
+    return uses_family15h_fields(startup.ex_family) ? trailer_family15h : trailer_older;
+}
 
 } // namespace
 
@@ -45,7 +47,8 @@ void save_settings(int32_t) {
 uint32_t load_settings(int32_t) {
     uint8_t image[settings_image_size + trailer_size];
     uint32_t length = 0;
-    if (platform::file_read(startup.settings_path, image, sizeof image, &length) != platform::FileResult::ok) {
+    if (platform::file_read(startup.settings_path, image, sizeof image, &length) !=
+        platform::FileResult::ok) {
         tk::show_message(startup.settings_path, "error!?");
         return 1;
     }
@@ -53,7 +56,8 @@ uint32_t load_settings(int32_t) {
     stop_governor();
 
     bool refused = length < sizeof(PstateTable);
-    if (length == sizeof image && std::memcmp(image + settings_image_size, trailer_tag, sizeof trailer_tag) == 0)
+    if (length == sizeof image &&
+        std::memcmp(image + settings_image_size, trailer_tag, sizeof trailer_tag) == 0)
         refused = refused || image[settings_image_size + 4] != own_trailer_layout();
     if (refused) {
         tk::show_message(startup.settings_path, "error!?");

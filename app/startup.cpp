@@ -19,7 +19,9 @@ namespace app {
 
 StartupState startup;
 
-void reset_startup() { startup = StartupState{}; }
+void reset_startup() {
+    startup = StartupState{};
+}
 
 void end_process() {
     if (startup.exit_process != nullptr) startup.exit_process(0);

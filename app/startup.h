@@ -19,7 +19,8 @@ struct StartupState {
     uint8_t ex_family;                      // eax bits 27..20 plus family, modulo 256
     uint8_t ex_model;                       // eax bits 19..16 times 16 plus model
     uint32_t processor_count;               // processors the program writes to
-    void (*exit_process)(uint32_t code);    // tests end the process their own way (by throwing); null: the system's exit
+    void (*exit_process)(
+        uint32_t code); // tests end the process their own way (by throwing); null: the system's exit
 };
 extern StartupState startup;
 

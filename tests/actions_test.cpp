@@ -1,0 +1,217 @@
+// Applying settings, stepping and refresh against the simulated processor.
+#include <map>
+
+#include "tests/app_fixture.h"
+#include "toolkit/program.h"
+
+namespace {
+
+using app::pstate;
+
+class Actions : public test::AppTest {
+  protected:
+    // Every register of every simulated processor.
+    std::map<std::pair<uint32_t, uint32_t>, uint64_t> registers() {
+        std::map<std::pair<uint32_t, uint32_t>, uint64_t> all;
+        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
+            for (uint32_t r = 0xC0010062; r <= 0xC0010071; ++r) {
+                uint64_t v;
+                if (platform::sim_register(p, r, &v)) all[{p, r}] = v;
+            }
+        }
+        return all;
+    }
+    uint64_t reg(uint32_t processor, uint32_t index) {
+        uint64_t v = 0;
+        EXPECT_TRUE(platform::sim_register(processor, index, &v));
+        return v;
+    }
+    void start_quietly(const char* sim) {
+        testing::internal::CaptureStderr();
+        start(sim);
+        testing::internal::GetCapturedStderr();
+    }
+};
+
+TEST_F(Actions, ApplyWithoutEditsKeepsEveryRegisterBitForBit) {
+    // fam10h has a divisor of 2 with an even FID (1.6 GHz); fam15h has odd 8-bit VIDs.
+    for (const char* sim : {"fam10h", "fam15h"}) {
+        SCOPED_TRACE(sim);
+        start_quietly(sim);
+        const auto before = registers();
+        app::apply_settings(-1);
+        EXPECT_EQ(registers(), before);
+        EXPECT_TRUE(boxes().empty());
+    }
+}
+
+TEST_F(Actions, AnEditedFieldIsWrittenOnEveryProcessorAndTheRestStays) {
+    start_quietly("fam15h");
+    const auto before = registers();
+    pstate.table.rows[5].multi = 20; // row 5: 2.3 GHz at the odd VID 72, now 10.0 x
+    app::apply_settings(-1);
+    EXPECT_TRUE(boxes().empty());
+    for (uint32_t p = 0; p < 4; ++p) {
+        const uint64_t old = before.at({p, 0xC0010069});
+        const uint64_t now = reg(p, 0xC0010069);
+        EXPECT_EQ(now & 0x1FF, 4u) << p;                                // FID 4, DID 0
+        EXPECT_EQ(now & ~uint64_t{0x1FF}, old & ~uint64_t{0x1FF}) << p; // the VID, NB bit and the rest stay
+        for (uint32_t r = 0xC0010064; r <= 0xC001006B; ++r) {
+            if (r == 0xC0010069) continue;
+            EXPECT_EQ(reg(p, r), before.at({p, r})) << p << " " << std::hex << r;
+        }
+    }
+    EXPECT_EQ(pstate.table.rows[5].multi, 20); // read back and decoded
+}
+
+TEST_F(Actions, NewValuesAreEncodedExactly) {
+    struct {
+        const char* sim;
+        int row;
+        app::PstateRow edit;
+        uint32_t mask, bits; // of the low word
+    } cases[] = {
+        {"fam10h", 1, {1, 15, 69, 95}, 0xFE00FFFF, 14 | 1 << 6 | 55 << 9 | 29u << 25},
+        {"fam15h", 3, {1, 8, 88, 1}, 0x0041FFFF, 0 | 1 << 6 | 36 << 10 | 1 << 22},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        start_quietly(c.sim);
+        pstate.table.rows[c.row] = c.edit;
+        app::apply_settings(-1);
+        EXPECT_TRUE(boxes().empty());
+        EXPECT_EQ(static_cast<uint32_t>(reg(2, 0xC0010064 + c.row)) & c.mask, c.bits);
+    }
+}
+
+TEST_F(Actions, EnablingARowSetsBit63OfThatRowOnly) {
+    start_quietly("fam10h");
+    const auto before = registers();
+    ASSERT_EQ(pstate.table.rows[4].state, 0);
+    pstate.table.rows[4].state = 1;
+    pstate.table.rows[0].state = 1; // was 3: only the current mark is dropped
+    app::apply_settings(-1);
+    EXPECT_EQ(reg(3, 0xC0010068), before.at({3, 0xC0010068}) | uint64_t{1} << 63);
+    EXPECT_EQ(reg(3, 0xC0010064), before.at({3, 0xC0010064}));
+}
+
+TEST_F(Actions, ARejectedRegisterGivesOneWarningPerApply) {
+    start_quietly("fam15h,reject=3");
+    for (int apply = 0; apply < 2; ++apply) {
+        pstate.table.rows[3].multi = 30;
+        pstate.table.rows[4].multi = 25;
+        app::apply_settings(-1);
+        ASSERT_EQ(boxes().size(), static_cast<size_t>(apply + 1));
+        EXPECT_EQ(boxes().back().text, "not all settings accepted");
+        EXPECT_EQ(boxes().back().caption, "warning");
+        EXPECT_EQ(pstate.table.rows[3].multi, 34); // the table shows what was read back: 3.4 GHz
+        EXPECT_EQ(pstate.table.rows[4].multi, 25);
+    }
+}
+
+TEST_F(Actions, RowsBeyondTheReadableOnesAreNeitherWrittenNorReported) {
+    start_quietly("fam10h"); // 5 readable definition registers
+    pstate.table.rows[6].multi = 40;
+    pstate.table.rows[6].state = 1;
+    app::apply_settings(-1);
+    EXPECT_TRUE(boxes().empty());
+    uint64_t v;
+    EXPECT_FALSE(platform::sim_register(0, 0xC001006A, &v) && v != 0);
+}
+
+TEST_F(Actions, NothingIsWrittenWhereTheLayoutIsNotKnown) {
+    start_quietly("fam17h");
+    const auto before = registers();
+    pstate.table.rows[1].multi = 40;
+    app::apply_settings(-1);
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].text, "unsupported p-state layout");
+    EXPECT_EQ(boxes()[0].caption, "warning");
+    EXPECT_EQ(registers(), before);
+}
+
+TEST_F(Actions, NothingIsWrittenForAValueNoRegisterCanHold) {
+    start_quietly("fam10h");
+    const auto before = registers();
+    pstate.table.rows[1].multi = 200; // loaded from a file, no slider synchronisation yet
+    app::apply_settings(-1);
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].caption, "warning");
+    EXPECT_EQ(registers(), before);
+}
+
+TEST_F(Actions, NothingIsWrittenWhenNotEveryProcessorCanBeNamed) {
+    start_quietly("fam10h");
+    const auto before = registers();
+    app::startup.processor_count = app::max_processors + 1;
+    pstate.table.rows[1].multi = 20;
+    app::apply_settings(-1);
+    app::step_down(-1);
+    EXPECT_EQ(registers(), before);
+    ASSERT_EQ(boxes().size(), 2u);
+    EXPECT_EQ(boxes()[0].caption, "warning");
+}
+
+TEST_F(Actions, StepsStayBetweenSoftwareP0AndTheLastRowRead) {
+    start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current
+    EXPECT_EQ(pstate.current_index, 2);
+    app::step_up(-1);
+    EXPECT_EQ(pstate.current_index, 2);
+    EXPECT_EQ(reg(1, 0xC0010062), 0u);
+
+    for (int step = 1; step <= 7; ++step) app::step_down(-1);
+    EXPECT_EQ(pstate.current_index, 7); // also onto the disabled row: manual steps do not look
+    for (uint32_t p = 0; p < 4; ++p) EXPECT_EQ(reg(p, 0xC0010062), 5u);
+    EXPECT_EQ(pstate.table.rows[7].state & 2, 2);
+
+    app::step_up(-1);
+    EXPECT_EQ(pstate.current_index, 6);
+    EXPECT_EQ(reg(3, 0xC0010063) & 7, 4u);
+}
+
+TEST_F(Actions, StepsDoNothingInAutoMode) {
+    start_quietly("fam10h,current=1");
+    const auto before = registers();
+    pstate.auto_mode = 1;
+    app::step_up(-1);
+    app::step_down(-1);
+    pstate.auto_mode = 0;
+    EXPECT_EQ(registers(), before);
+    EXPECT_EQ(pstate.current_index, 1);
+}
+
+TEST_F(Actions, RefreshDropsUnappliedEdits) {
+    start_quietly("fam10h");
+    pstate.table.rows[0].multi = 9;
+    app::refresh(-1);
+    EXPECT_EQ(pstate.table.rows[0].multi, 30);
+}
+
+TEST_F(Actions, BoostOffsetAndTheReadCount) {
+    struct {
+        const char* sim;
+        uint8_t count, offset, current;
+    } cases[] = {{"fam15h", 8, 2, 2},
+                 {"fam15h,boost=1,current=3", 8, 1, 3},
+                 {"fam10h", 5, 0, 0},
+                 {"fam10h,pstates=3,current=2", 3, 0, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        start_quietly(c.sim);
+        EXPECT_EQ(pstate.pstate_count, c.count);
+        EXPECT_EQ(pstate.pstate_offset, c.offset);
+        EXPECT_EQ(pstate.current_index, c.current);
+    }
+}
+
+TEST_F(Actions, AFailedReadKeepsTheRowsItDidNotReach) {
+    start_quietly("fam10h,pstates=3");
+    pstate.table.reg_low[3] = 0x12345678;
+    pstate.table.reg_low[5] = 0x9ABCDEF0;
+    app::read_pstates();
+    EXPECT_EQ(pstate.pstate_count, 3);
+    EXPECT_EQ(pstate.table.reg_low[3], 0x12345678u);
+    EXPECT_EQ(pstate.table.reg_low[5], 0x9ABCDEF0u);
+}
+
+} // namespace

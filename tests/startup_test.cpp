@@ -1,0 +1,140 @@
+// Start-up: the command-line reader, the settings path, processor
+// identification, and the start-up sequence with its failure paths.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "tests/app_fixture.h"
+
+namespace {
+
+// Sets the command line from words, as the system would join them.
+void set_command_line(std::vector<std::string> words) {
+    static std::vector<std::string> keep;
+    static std::vector<char*> argv;
+    keep = std::move(words);
+    argv.clear();
+    for (auto& w : keep) argv.push_back(w.data());
+    platform::os_set_arguments(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLine, OnlyTheFirstWordAfterTheProgramNameCounts) {
+    const std::string long_word(200, 'x');
+    struct {
+        std::vector<std::string> argv;
+        std::string first_word;
+    } cases[] = {
+        {{"quilm", "load"}, "load"},
+        {{"quilm", "loading"}, "loading"},
+        {{"quilm"}, ""},
+        {{"quilm", "\t \tload"}, "load"},
+        {{"quilm", "other", "load"}, "other"},
+        {{"/opt/my tools/quilm", "load"}, "tools/quilm"},      // the program name ends at the first blank
+        {{"/opt/tab\tdir/quilm", "load"}, "load"},             // a tab does not end it
+        {{"quilm", "\xC3\xA9t\xC3\xA9"}, "\xC3\xA9t\xC3\xA9"}, // bytes 128..255 are word bytes
+        {{"quilm", long_word}, std::string(127, 'x')},
+    };
+    for (const auto& c : cases) {
+        set_command_line(c.argv);
+        app::startup.cmdline_cursor = app::skip_program_name();
+        char buffer[app::arg_buffer_size];
+        std::memset(buffer, '?', sizeof buffer);
+        uint32_t n = app::next_token(buffer);
+        EXPECT_EQ(std::string(buffer), c.first_word) << c.argv[0];
+        EXPECT_EQ(n, c.first_word.size());
+    }
+}
+
+TEST(SettingsPath, BesideTheExecutable) {
+    app::reset_startup();
+    app::build_settings_path();
+    char exe[4096];
+    uint32_t n = platform::os_module_path(exe, sizeof exe);
+    ASSERT_GT(n, 0u);
+    std::string dir(exe, n);
+    dir.erase(dir.rfind('/') + 1);
+    EXPECT_EQ(std::string(app::startup.settings_path), dir + "quilm.cfg");
+}
+
+TEST(Identify, FamilyAndModelFromCpuid) {
+    struct {
+        uint32_t eax;
+        uint8_t family, model, stepping, ex_family, ex_model;
+    } cases[] = {
+        {0x00100F42, 0xF, 4, 2, 0x10, 0x04},   {0x00610F01, 0xF, 0, 1, 0x15, 0x10},
+        {0x00800F11, 0xF, 1, 1, 0x17, 0x01},   {0x0FF00F00, 0xF, 0, 0, 0x0E, 0x00}, // ex_family modulo 256
+        {0x000306A9, 0x6, 0xA, 9, 0x06, 0x3A},
+    };
+    for (const auto& c : cases) {
+        app::identify_processor(c.eax);
+        EXPECT_EQ(app::startup.family, c.family);
+        EXPECT_EQ(app::startup.model, c.model);
+        EXPECT_EQ(app::startup.stepping, c.stepping);
+        EXPECT_EQ(app::startup.ex_family, c.ex_family) << std::hex << c.eax;
+        EXPECT_EQ(app::startup.ex_model, c.ex_model) << std::hex << c.eax;
+    }
+}
+
+class Startup : public test::AppTest {};
+
+TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
+    struct {
+        const char* sim;
+        const char* text;
+        bool hardware_released;
+    } cases[] = {
+        {"fam10h,init=fail", "couldn't init winring0", false},
+        {"nosuchprofile", "couldn't init winring0", false},
+        {"fam10h,driver=error", "winring0 driver error", false},
+        {"fam10h,pstates=1", "couldn't read any p-states", true},
+        {"fam10h,pstates=0", "couldn't read any p-states", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        reset(c.sim);
+        set_command_line({"quilm"});
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(run(), 0u);
+        testing::internal::GetCapturedStderr();
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(boxes()[0].text, c.text);
+        EXPECT_EQ(boxes()[0].caption, "error!?");
+        EXPECT_TRUE(platform::headless.created); // the box has its window
+        EXPECT_EQ(tk::widgets.used_length, 0u);
+        if (c.hardware_released) {
+            EXPECT_EQ(platform::sim_processor_count(), 0u);
+        }
+    }
+}
+
+TEST_F(Startup, WindowWithOneRowPerReadablePstate) {
+    struct {
+        const char* sim;
+        uint32_t widgets;
+        uint8_t ex_family;
+    } cases[] = {
+        {"fam10h", 19 + 5 * 5, 0x10},
+        {"fam10h,pstates=2", 19 + 5 * 2, 0x10},
+        {"fam15h", 19 + 5 * 8, 0x15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        reset(c.sim);
+        set_command_line({"quilm"});
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(run(), 0u);
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(boxes().empty());
+        EXPECT_EQ(tk::widgets.used_length, 4 * c.widgets);
+        EXPECT_EQ(app::startup.ex_family, c.ex_family);
+        EXPECT_EQ(app::startup.processor_count, 4u); // the simulated count, not this machine's
+        EXPECT_EQ(platform::headless_titles().at(0), "QUILM (manual)");
+        EXPECT_GT(platform::headless.paint_count, 0u);
+        EXPECT_EQ(platform::headless.frame_width, 544);
+        EXPECT_EQ(platform::headless.frame_height, 400);
+        EXPECT_EQ(platform::sim_processor_count(), 0u); // released after the loop
+    }
+}
+
+} // namespace
