@@ -35,6 +35,19 @@ inline constexpr uint8_t TEXT_END = 0xFF;
 inline constexpr uint8_t TEXT_NEWLINE = 0xFE;
 inline constexpr uint8_t PAD = 0x90; // filler before an aligned 32-bit operand
 
+// Text-cursor state of text-line lists; nothing in this program changes it from its start values.
+struct TextCursor {
+    uint8_t row[256];            // cursor row, per group
+    uint16_t column[256];        // cursor column in 9-pixel cells from the framebuffer's left edge, per group
+    const uint8_t* select_start; // selected bytes: select_start <= byte < select_end
+    const uint8_t* select_end;
+    uint8_t shape; // 0 box, anything else underline
+};
+extern TextCursor text_cursor;
+
+// Puts the text cursor back to its start values: row and column 0, no selection, underline.
+void reset_text_cursor();
+
 // Paints one widget (face, focus mark, program) and sets dirty; ids not below used_length draw nothing.
 void redraw_widget(int32_t id);
 
