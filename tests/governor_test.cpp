@@ -1,0 +1,121 @@
+// The load governor: one period as a pure function of the times and the table,
+// and the thread's life (on, off, load and exit while it runs).
+#include <chrono>
+#include <thread>
+
+#include "tests/app_fixture.h"
+
+namespace {
+
+using app::governor_step;
+using app::GovernorView;
+
+struct StepCase {
+    const char* name;
+    uint64_t period, idle; // of the new sample against the previous one (at 1000, 1000)
+    uint32_t avg_load;
+    GovernorView view;
+    uint32_t sample_load, new_avg;
+    int32_t target;
+};
+
+TEST(GovernorStep, LoadThresholdsAndTheWalkOverEnabledRows) {
+    // clang-format off
+    const StepCase cases[] = {
+        // 4 processors, a period of 6,000,000 units
+        {"busy steps toward P0",          6000000, 4500000,  0, {3, 0, 5, 0x1F, 4}, 32, 16,  2},
+        {"busy at P0 writes nothing",     6000000, 4500000,  0, {0, 0, 5, 0x1F, 4}, 32, 16, -1},
+        {"middling load, low average",    6000000, 5000000,  0, {1, 0, 5, 0x1F, 4}, 21, 19,  2},
+        {"middling load, high average",   6000000, 5000000, 40, {1, 0, 5, 0x1F, 4}, 21, 30, -1},
+        {"idle steps away from P0",       6000000, 5400000,  0, {0, 0, 5, 0x1F, 4}, 12, 19,  1},
+        {"idle at the last row read",     6000000, 5400000,  0, {4, 0, 5, 0x1F, 4}, 12,  6, -1},
+        {"a disabled row blocks the walk",6000000, 5400000,  0, {1, 0, 5, 0x1B, 4}, 12,  6, -1},
+        {"never onto a disabled row up",  6000000, 4500000,  0, {3, 0, 5, 0x1B, 4}, 32, 16, -1},
+        {"boosted rows are never chosen", 6000000, 4500000,  0, {2, 2, 8, 0xFF, 4}, 32, 16, -1},
+        {"toward software P0 with boost", 6000000, 4500000,  0, {3, 2, 8, 0xFF, 4}, 32, 16,  2},
+        // 1 processor: 104 or more steps toward P0, an average of 72 or less away from it
+        {"one processor at 104",           128000,   24000,  0, {2, 0, 5, 0x1F, 1}, 104, 52,  1},
+        {"one processor at 103",           128000,   25000, 41, {2, 0, 5, 0x1F, 1}, 103, 78,  3},
+        {"one processor resets to 78",     128000,  128000,  0, {2, 0, 5, 0x1F, 1},   0,  78, 3},
+        // 8 processors: 13 toward, 9 or less away; the reset is 9
+        {"eight processors at 13",        1280000, 1150000,  0, {2, 0, 5, 0x1F, 8}, 13,  6,  1},
+        {"eight processors at 12",        1280000, 1160000,  6, {2, 0, 5, 0x1F, 8}, 12,  9,  3},
+        // 2 processors reset to 39
+        {"two processors reset",          1280000, 1280000,  0, {0, 0, 2, 0x03, 2},  0, 39,  1},
+        // a period under 128 units carries no information
+        {"tiny period",                       127,       0, 50, {2, 0, 5, 0x1F, 4},  0, 50, -1},
+        {"no time at all",                      0,       0, 50, {2, 0, 5, 0x1F, 4},  0, 50, -1},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        auto d = governor_step({1000, 1000}, {1000 + c.period, 1000 + c.idle}, c.avg_load, c.view);
+        EXPECT_EQ(d.sample_load, c.sample_load) << c.name;
+        EXPECT_EQ(d.avg_load, c.new_avg) << c.name;
+        EXPECT_EQ(d.target, c.target) << c.name;
+    }
+}
+
+class Governor : public test::AppTest {
+  protected:
+    // Waits (at most ten seconds) until the condition holds.
+    template <class F> bool eventually(F condition) {
+        for (int i = 0; i < 1000; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return condition();
+    }
+    void start_quietly(const char* sim) {
+        testing::internal::CaptureStderr();
+        start(sim);
+        testing::internal::GetCapturedStderr();
+    }
+    std::string last_title() { return platform::headless_titles().back(); }
+    bool running() { return app::load_shared(app::governor_state.governor_running) != 0; }
+};
+
+TEST_F(Governor, OnShowsTheRowInTheTitleAndOffWaitsForTheThread) {
+    start_quietly("fam15h");
+    app::toggle_auto(-1);
+    EXPECT_EQ(app::pstate.auto_mode, 1);
+    EXPECT_TRUE(eventually([&] { return last_title().size() == 14 && last_title().ends_with(" auto)"); }));
+    EXPECT_GE(last_title()[7], '2'); // hardware numbering: never a boosted row
+    EXPECT_LE(last_title()[7], '6');
+
+    app::toggle_auto(-1);
+    EXPECT_FALSE(running()); // the wait is over only when the thread has ended
+    EXPECT_EQ(app::pstate.auto_mode, 0);
+    EXPECT_EQ(last_title(), "QUILM (manual)");
+}
+
+TEST_F(Governor, LoadingTheSettingsFileEndsAutoModeAndOnAgainStartsOneThread) {
+    start_quietly("fam10h");
+    char dir[] = "/tmp/quilm-governor-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::snprintf(app::startup.settings_path, app::settings_path_size, "%s/quilm.cfg", dir);
+    app::save_settings(-1);
+
+    app::toggle_auto(-1);
+    ASSERT_TRUE(eventually([&] { return last_title() != "QUILM (manual)"; }));
+    EXPECT_EQ(app::load_settings(-1), 0u);
+    EXPECT_FALSE(running());
+    EXPECT_EQ(last_title(), "QUILM (manual)");
+
+    app::toggle_auto(-1); // on again: exactly one governor
+    EXPECT_TRUE(running());
+    app::toggle_auto(-1);
+    EXPECT_FALSE(running());
+    std::remove(app::startup.settings_path);
+    rmdir(dir);
+}
+
+TEST_F(Governor, ExitDuringAutoModeStopsTheGovernorBeforeReleasingHardware) {
+    start_quietly("fam10h");
+    app::toggle_auto(-1);
+    ASSERT_TRUE(running());
+    EXPECT_THROW(app::exit_program(-1), test::ProcessExit);
+    EXPECT_FALSE(running());
+    EXPECT_EQ(platform::sim_processor_count(), 0u); // released after the governor ended
+}
+
+} // namespace

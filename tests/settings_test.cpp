@@ -1,0 +1,239 @@
+// The settings file: save and load, the sizes a file may have, the failure
+// messages, the mends (read-only file, disk full, planted link, other layout),
+// and "load" as the first command-line word.
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/os.h"
+#include "tests/app_fixture.h"
+
+namespace {
+
+using app::pstate;
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+Bytes table_image() {
+    const auto* p = reinterpret_cast<const uint8_t*>(&pstate.table);
+    return Bytes(p, p + sizeof pstate.table);
+}
+
+class Settings : public test::AppTest {
+  protected:
+    void SetUp() override {
+        testing::internal::CaptureStderr();
+        start("fam10h");
+        testing::internal::GetCapturedStderr();
+        ASSERT_NE(mkdtemp(dir_), nullptr);
+        path_ = std::string(dir_) + "/quilm.cfg";
+        std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", path_.c_str());
+    }
+    void TearDown() override {
+        std::system(("rm -rf " + std::string(dir_)).c_str());
+        test::AppTest::TearDown();
+    }
+    // Saves the current table with auto_mode set as given; returns the file's bytes.
+    Bytes saved(uint8_t auto_mode) {
+        pstate.auto_mode = auto_mode;
+        app::save_settings(-1);
+        pstate.auto_mode = 0;
+        return read_file(path_);
+    }
+    char dir_[64] = "/tmp/quilm-settings-XXXXXX";
+    std::string path_;
+};
+
+TEST_F(Settings, SaveThenLoadGivesBackTheTableAndTheAutoFlag) {
+    pstate.table.rows[1].multi = 20; // an edit not yet applied is saved as it stands
+    const Bytes before = table_image();
+    Bytes file = saved(1);
+    ASSERT_EQ(file.size(), 102u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 96), before);
+    EXPECT_EQ(file[96], 1);
+    EXPECT_EQ(boxes().back().text, "saved.");
+    EXPECT_EQ(boxes().back().caption, "success");
+
+    pstate.table.rows[1].multi = 30;
+    EXPECT_EQ(app::load_settings(-1), 0u);
+    EXPECT_EQ(table_image(), before);
+    EXPECT_EQ(app::settings.auto_start, 1);
+    EXPECT_EQ(pstate.auto_mode, 0);
+}
+
+TEST_F(Settings, FileSizes) {
+    const Bytes file = saved(1);
+    Bytes plain200(file.begin(), file.begin() + 97);
+    plain200.resize(200, 0xEE);
+    struct {
+        const char* name;
+        Bytes bytes;
+        uint32_t result;
+        uint8_t auto_start; // starts at 7
+    } cases[] = {
+        {"96 bytes: auto_start kept", Bytes(file.begin(), file.begin() + 96), 0, 7},
+        {"97 bytes", Bytes(file.begin(), file.begin() + 97), 0, 1},
+        {"200 bytes: the rest ignored", plain200, 0, 1},
+        {"50 bytes: an error", Bytes(file.begin(), file.begin() + 50), 1, 7},
+        {"empty", Bytes{}, 1, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(path_, c.bytes);
+        app::reset_pstate();
+        app::settings.auto_start = 7;
+        const size_t shown = boxes().size();
+        EXPECT_EQ(app::load_settings(-1), c.result);
+        EXPECT_EQ(app::settings.auto_start, c.auto_start);
+        if (c.result == 0) {
+            EXPECT_EQ(table_image(), Bytes(file.begin(), file.begin() + 96));
+            EXPECT_EQ(boxes().size(), shown);
+        } else {
+            EXPECT_EQ(table_image(), Bytes(96, 0)); // a short file changes nothing
+            ASSERT_EQ(boxes().size(), shown + 1);
+            EXPECT_EQ(boxes().back().text, path_);
+            EXPECT_EQ(boxes().back().caption, "error!?");
+        }
+    }
+}
+
+TEST_F(Settings, FailuresNameTheFile) {
+    struct {
+        const char* name;
+        std::string path;
+        bool save;
+    } cases[] = {
+        {"load of a missing file", path_, false},
+        {"save into a missing directory", std::string(dir_) + "/none/quilm.cfg", true},
+        {"load from a missing directory", std::string(dir_) + "/none/quilm.cfg", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", c.path.c_str());
+        pstate.auto_mode = 0;
+        const Bytes before = table_image();
+        if (c.save)
+            app::save_settings(-1);
+        else
+            EXPECT_EQ(app::load_settings(-1), 1u);
+        EXPECT_EQ(boxes().back().text, c.path);
+        EXPECT_EQ(boxes().back().caption, "error!?");
+        EXPECT_EQ(table_image(), before);
+    }
+}
+
+TEST_F(Settings, AReadOnlyFileLoads) {
+    saved(0);
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    EXPECT_EQ(app::load_settings(-1), 0u);
+}
+
+TEST_F(Settings, AFailedSaveLeavesTheOldFile) {
+    const Bytes old = saved(0);
+    pstate.table.rows[0].multi = 12;
+    // A file size limit makes writes fail the way a full disk does.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved_limit;
+    getrlimit(RLIMIT_FSIZE, &saved_limit);
+    rlimit small = saved_limit;
+    small.rlim_cur = 40;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    app::save_settings(-1);
+    setrlimit(RLIMIT_FSIZE, &saved_limit);
+    EXPECT_EQ(boxes().back().text, path_);
+    EXPECT_EQ(boxes().back().caption, "error!?");
+    EXPECT_EQ(read_file(path_), old);
+    EXPECT_EQ(std::system(("test $(ls -A " + std::string(dir_) + " | wc -l) -eq 1").c_str()),
+              0); // nothing left beside it
+}
+
+TEST_F(Settings, ASaveNeverWritesThroughALinkAtThePath) {
+    const std::string victim = std::string(dir_) + "/victim";
+    write_file(victim, Bytes{1, 2, 3});
+    ASSERT_EQ(symlink(victim.c_str(), path_.c_str()), 0);
+    saved(0);
+    EXPECT_EQ(read_file(victim), (Bytes{1, 2, 3}));
+    struct stat st;
+    ASSERT_EQ(lstat(path_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST_F(Settings, AFileOfTheOtherLayoutIsRefused) {
+    Bytes file = saved(0);
+    file[101] = 2; // saved on a family-15h processor
+    write_file(path_, file);
+    pstate.table.rows[0].multi = 12;
+    const Bytes before = table_image();
+    EXPECT_EQ(app::load_settings(-1), 1u);
+    EXPECT_EQ(table_image(), before);
+    EXPECT_EQ(boxes().back().text, path_);
+}
+
+TEST_F(Settings, ALoadedValueBeyondItsSliderIsShownClamped) {
+    Bytes file = saved(0);
+    file[64 + 4 * 1 + 1] = 200; // row 1's multiplier
+    write_file(path_, file);
+    EXPECT_EQ(app::load_settings(-1), 0u);
+    EXPECT_EQ(pstate.table.rows[1].multi, 63);
+}
+
+// The settings file of the command line lies beside the test program; one test only uses it.
+class SettingsCommandLine : public test::AppTest {};
+
+TEST_F(SettingsCommandLine, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
+    char state[] = "/tmp/quilm-state-XXXXXX";
+    ASSERT_GE(mkstemp(state), 0);
+    std::remove(state);
+
+    // A first run saves an edited table with auto mode on.
+    reset("fam10h", state);
+    char name[] = "quilm";
+    char* argv[] = {name};
+    platform::os_set_arguments(1, argv);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(), 0u);
+    ASSERT_NE(InitializeOls(), 0);
+    pstate.table.rows[1].multi = 20;
+    pstate.auto_mode = 1;
+    app::save_settings(-1);
+    pstate.auto_mode = 0;
+    DeinitializeOls();
+    const std::string cfg = app::startup.settings_path;
+
+    struct {
+        const char* word;
+        bool applied;
+    } cases[] = {{"lo", false}, {"LOAD", false}, {"loading", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        std::remove(state);
+        reset("fam10h", state);
+        char word[16];
+        std::snprintf(word, sizeof word, "%s", c.word);
+        char* args[] = {name, word};
+        platform::os_set_arguments(2, args);
+        EXPECT_EQ(run(), 0u);
+        uint64_t def1 = 0;
+        ASSERT_NE(InitializeOls(), 0); // the state file holds what the run wrote
+        Rdmsr(0xC0010065, reinterpret_cast<uint32_t*>(&def1), reinterpret_cast<uint32_t*>(&def1) + 1);
+        DeinitializeOls();
+        EXPECT_EQ((def1 & 0x3F) == 4, c.applied);                     // multiplier 10.0: FID 4
+        EXPECT_EQ(platform::headless_titles().size() > 1, c.applied); // auto mode was switched on
+    }
+    testing::internal::GetCapturedStderr();
+    std::remove(cfg.c_str());
+    std::remove(state);
+}
+
+} // namespace
