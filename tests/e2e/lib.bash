@@ -30,22 +30,33 @@ start_xvfb() {
     fail "could not start Xvfb"
 }
 
-# Prints the id of the visible window whose title matches the regular expression, waiting up to 10 s.
+# Prints the id of a viewable top-level window whose title matches the extended regular
+# expression, waiting up to 10 s. (Titles are read with xwininfo: xdotool does not read
+# titles stored as UTF8_STRING, as SDL's message boxes store theirs.)
 wait_window() {
-    local id=""
+    local id name
     for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        while read -r id name; do
+            if printf '%s' "$name" | grep -q -E -- "$1" &&
+                xwininfo -id "$id" 2>/dev/null | grep -q 'IsViewable'; then
+                echo "$id"
+                return 0
+            fi
+        done < <(xwininfo -root -children 2>/dev/null | sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": .*/\1 \2/p')
         sleep 0.1
     done
     fail "no window titled /$1/"
 }
 
-# Waits up to 10 s for the process to end and prints its exit code.
+# Waits up to 10 s for the process to end and sets EXIT_CODE to its exit code.
 wait_exit() {
     local pid=$1
     for _ in $(seq 100); do
-        kill -0 "$pid" 2>/dev/null || { wait "$pid" && echo 0 || echo $?; return 0; }
+        if ! kill -0 "$pid" 2>/dev/null; then
+            EXIT_CODE=0
+            wait "$pid" || EXIT_CODE=$?
+            return 0
+        fi
         sleep 0.1
     done
     kill "$pid" 2>/dev/null || true

@@ -10,8 +10,8 @@ for sim in "fam10h,init=fail" "fam10h,driver=error" "fam10h,pstates=1" "nosuchpr
     wait_window '^QUILM \(manual\)$' >/dev/null
     box=$(wait_window '^error!\?$')
     send_keys "$box" Return
-    code=$(wait_exit "$pid")
-    [ "$code" = 0 ] || fail "$sim: exit code $code"
+    wait_exit "$pid"
+    [ "$EXIT_CODE" = 0 ] || fail "$sim: exit code $EXIT_CODE"
 done
 grep -q nosuchprofile "$WORK/err" || fail "an unknown profile is not named on stderr"
 
@@ -21,8 +21,8 @@ if [ ! -e /dev/cpu/0/msr ]; then
     pid=$!
     box=$(wait_window '^error!\?$')
     send_keys "$box" Return
-    code=$(wait_exit "$pid")
-    [ "$code" = 0 ] || fail "no msr device: exit code $code"
+    wait_exit "$pid"
+    [ "$EXIT_CODE" = 0 ] || fail "no msr device: exit code $EXIT_CODE"
     [ -s "$WORK/err" ] || fail "no msr device: nothing said on stderr"
 fi
 echo PASS

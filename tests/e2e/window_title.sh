@@ -10,13 +10,13 @@ id=$(wait_window '^QUILM \(manual\)$')
 [ "$(window_size "$id")" = 544x400 ] || fail "client area is $(window_size "$id")"
 grep -q 'simulated' "$WORK/err1" || fail "stderr does not say that the processor is simulated"
 close_window "$id"
-code=$(wait_exit "$pid")
-[ "$code" = 0 ] || fail "close box: exit code $code"
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "close box: exit code $EXIT_CODE"
 
 QUILM_SIM=fam10h "$QUILM" 2>/dev/null &
 pid=$!
 id=$(wait_window '^QUILM \(manual\)$')
 send_keys "$id" Escape
-code=$(wait_exit "$pid")
-[ "$code" = 0 ] || fail "Escape: exit code $code"
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "Escape: exit code $EXIT_CODE"
 echo PASS

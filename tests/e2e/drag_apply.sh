@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# A user drags row 1's multiplier slider, presses "apply settings" and then "down":
+# the simulator's state file shows the new definition on every processor, the
+# other rows bit for bit as before, and the new current P-state.
+source "$(dirname "$0")/lib.bash"
+start_xvfb
+state="$WORK/state.txt"
+
+QUILM_SIM=fam10h QUILM_SIM_STATE="$state" "$QUILM" 2>/dev/null &
+pid=$!
+id=$(wait_window '^QUILM \(manual\)$')
+cp "$state" "$WORK/before.txt"
+
+# Row 1 (y 104..139): the multiplier slider at x 284, knob at 284 + pos, 11.5 x = pos 15.
+xdotool mousemove --window "$id" 304 134 mousedown 1
+xdotool mousemove --window "$id" 314 134
+xdotool mousemove --window "$id" 324 134 mouseup 1
+sleep 0.3
+xdotool mousemove --window "$id" 460 376 click 1   # apply settings
+sleep 0.5
+xdotool mousemove --window "$id" 160 376 click 1   # down
+sleep 0.5
+import -window "$id" "$WORK/after.png"
+send_keys "$id" Escape
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
+
+value() { awk -v p="$1" -v r="$2" '$1 == p && $2 == r { print $3 }' "$3"; }
+for p in 0 1 2 3; do
+    old=$(value "$p" C0010065 "$WORK/before.txt")
+    new=$(value "$p" C0010065 "$state")
+    [ "$old" != "$new" ] || fail "processor $p: row 1 unchanged ($new)"
+    fid_old=$((16#${old:14:2} & 63)); fid_new=$((16#${new:14:2} & 63))
+    [ "$fid_new" -gt "$fid_old" ] || fail "processor $p: multiplier did not grow ($old -> $new)"
+    for r in C0010064 C0010066 C0010067 C0010068; do
+        [ "$(value "$p" $r "$WORK/before.txt")" = "$(value "$p" $r "$state")" ] || fail "processor $p: $r changed"
+    done
+    [ "$(value "$p" C0010062 "$state")" = 0000000000000001 ] || fail "processor $p: down did not reach the control register"
+done
+echo PASS

@@ -1,0 +1,175 @@
+// The main window as a user meets it: the layout for every P-state count, the
+// Tab order, clicks, drags and keys reaching the table and the registers, and
+// golden pictures of the whole window.
+#include <vector>
+
+#include "platform/os.h"
+#include "tests/app_fixture.h"
+#include "tests/test_support.h"
+#include "toolkit/messages.h"
+
+namespace {
+
+using app::pstate;
+using namespace tk;
+
+class MainWindow : public test::AppTest {
+  protected:
+    void open(const char* sim) {
+        char name[] = "quilm";
+        char* argv[] = {name};
+        platform::os_set_arguments(1, argv);
+        testing::internal::CaptureStderr();
+        start(sim);
+        testing::internal::GetCapturedStderr();
+    }
+    // The widget whose top-left corner is (x, y); -1 if none.
+    static int32_t at(int x, int y) {
+        for (int32_t id = 0; valid_id(id); id += 4)
+            if (wx(id) == x && wy(id) == y) return id;
+        return -1;
+    }
+    // Sends a message through the window procedure, as the system would.
+    static void send(uint32_t message, uintptr_t wparam = 0, int x = 0, int y = 0) {
+        platform::headless_send(message, wparam, make_lparam(x, y));
+    }
+    static void click(int x, int y) {
+        send(WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+        send(WM_LBUTTONUP, 0, x, y);
+    }
+    static void key(uint32_t vk) {
+        send(WM_KEYDOWN, vk);
+        send(WM_KEYUP, vk);
+    }
+    uint64_t definition(uint32_t row, uint32_t processor = 0) {
+        uint64_t v = 0;
+        platform::sim_register(processor, 0xC0010064 + row, &v);
+        return v;
+    }
+};
+
+TEST_F(MainWindow, LayoutForEveryPstateCount) {
+    struct {
+        const char* sim;
+        uint32_t n;
+        bool f15;
+    } cases[] = {{"fam10h,pstates=2", 2, false},
+                 {"fam10h,pstates=3", 3, false},
+                 {"fam10h", 5, false},
+                 {"fam15h", 8, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        open(c.sim);
+        ASSERT_EQ(widgets.used_length, 4 * (19 + 5 * c.n));
+        for (uint32_t i = 0; i < 8; ++i) {
+            const int y = 68 + 36 * static_cast<int>(i);
+            const int32_t label = at(8, y + 8);
+            ASSERT_NE(label, -1) << i;
+            EXPECT_EQ(wrow(label), i);
+            EXPECT_EQ(wkind(label), i < c.n ? KIND_TOGGLE : KIND_STATIC);
+            EXPECT_EQ(wgroup(label), i < c.n ? (c.f15 ? 3 : 2) : 4);
+            if (i >= c.n) continue;
+            EXPECT_EQ(wkind(at(284, y)), KIND_SLIDER);
+            EXPECT_EQ(wkind(at(364, y)), KIND_SLIDER);
+            // The NB P-state indicator in the family-15h layout, a slider in the older one.
+            EXPECT_EQ(c.f15 ? wkind(at(448, y + 8)) : wkind(at(444, y)), c.f15 ? KIND_STATIC : KIND_SLIDER);
+        }
+        for (int x : {8, 62, 134, 224, 312, 400}) EXPECT_EQ(wgroup(at(x, 364)), 1) << x;
+        EXPECT_EQ(wflags(at(62, 364)), FLAG_REDRAW_ALL);
+    }
+}
+
+TEST_F(MainWindow, TabVisitsTheControlsInOrderThenNothing) {
+    for (const char* sim : {"fam10h,pstates=2", "fam15h,pstates=2"}) {
+        SCOPED_TRACE(sim);
+        open(sim);
+        const bool f15 = std::string(sim).starts_with("fam15h");
+        std::vector<std::pair<int, int>> expected = {{376, 8}, {434, 8}};
+        for (int y : {68, 104}) {
+            expected.insert(expected.end(), {{8, y + 8}, {284, y}, {364, y}});
+            if (!f15) expected.push_back({444, y});
+        }
+        for (int x : {8, 62, 134, 224, 312, 400}) expected.push_back({x, 364});
+        for (const auto& [x, y] : expected) {
+            key(VK_TAB);
+            ASSERT_NE(input.focus, -1);
+            EXPECT_EQ(wx(input.focus), x);
+            EXPECT_EQ(wy(input.focus), y);
+        }
+        key(VK_TAB);
+        EXPECT_EQ(input.focus, -1);
+    }
+}
+
+TEST_F(MainWindow, AltMovesTheFocusIntoTheButtonBarAndOut) {
+    open("fam10h");
+    send(WM_SYSKEYDOWN, VK_MENU);
+    EXPECT_EQ(input.focus, at(8, 364));
+    send(WM_SYSKEYDOWN, VK_MENU);
+    EXPECT_EQ(input.focus, -1);
+}
+
+TEST_F(MainWindow, ClickingAPstateButtonTogglesItsEnableBit) {
+    open("fam10h");
+    EXPECT_EQ(pstate.table.rows[4].state, 0);
+    click(20, 212 + 12);
+    EXPECT_EQ(pstate.table.rows[4].state, 1);
+    click(20, 68 + 12); // the current row: 3 becomes 0
+    EXPECT_EQ(pstate.table.rows[0].state, 0);
+}
+
+TEST_F(MainWindow, DragAndApplyChangesOnlyThatRowOnEveryProcessor) {
+    open("fam10h");
+    const uint64_t row0 = definition(0), row2 = definition(2);
+    const int32_t slider = at(284, 104); // row 1's multiplier, 23 (11.5)
+    const int knob = wx(slider) + wpos(slider) + 5;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, knob, 104 + 30);
+    send(WM_MOUSEMOVE, MK_LBUTTON, knob + 9, 104 + 30);
+    send(WM_LBUTTONUP, 0, knob + 9, 104 + 30);
+    EXPECT_EQ(pstate.table.rows[1].multi, 23 + 9 * 55 / 56 + 1);
+    click(400 + 20, 364 + 10); // apply settings
+    EXPECT_TRUE(boxes().empty());
+    for (uint32_t p = 0; p < 4; ++p)
+        EXPECT_EQ((definition(1, p) & 0x3F) + 16, pstate.table.rows[1].multi) << p;
+    EXPECT_EQ(definition(0), row0);
+    EXPECT_EQ(definition(2), row2);
+}
+
+TEST_F(MainWindow, ArrowsMoveAFocusedSliderWithinItsTrack) {
+    open("fam10h");
+    const int32_t slider = at(364, 68);
+    for (int i = 0; i < 5; ++i) key(VK_TAB); // load, save, P-State 0, multi, vcore
+    ASSERT_EQ(input.focus, at(364, 68));
+    for (int i = 0; i < 100; ++i) key(VK_RIGHT);
+    EXPECT_EQ(wpos(slider), 56);
+    EXPECT_EQ(pstate.table.rows[0].vcore, 124);
+    key(VK_LEFT);
+    EXPECT_EQ(pstate.table.rows[0].vcore, 123);
+}
+
+TEST_F(MainWindow, UpDownAndAutoFromTheButtonBar) {
+    open("fam15h");
+    click(134 + 10, 364 + 10); // down
+    EXPECT_EQ(pstate.current_index, 3);
+    click(8 + 10, 364 + 10); // up
+    click(8 + 10, 364 + 10); // up again: software P0 is the limit
+    EXPECT_EQ(pstate.current_index, 2);
+
+    click(62 + 10, 364 + 10); // AUTO
+    EXPECT_EQ(pstate.auto_mode, 1);
+    click(134 + 10, 364 + 10); // down does nothing now
+    click(62 + 10, 364 + 10);  // MANUAL
+    EXPECT_EQ(pstate.auto_mode, 0);
+    EXPECT_EQ(platform::headless_titles().back(), "QUILM (manual)");
+}
+
+TEST_F(MainWindow, GoldenPicturesAfterStartUp) {
+    for (const char* sim : {"fam10h", "fam15h"}) {
+        open(sim);
+        const auto& h = platform::headless;
+        ASSERT_EQ(h.frame.size(), 544u * 400u);
+        test::expect_golden(std::string("main_window_") + sim, h.frame.data(), h.frame_width, h.frame_height);
+    }
+}
+
+} // namespace
