@@ -1,1 +1,156 @@
-// Work in progress.
+// Operating-system services on Linux: the command line rebuilt from argv, the
+// executable's path from /proc/self/exe, nice values for priorities, system
+// times from /proc/stat, and detached threads.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/os.h"
+
+namespace platform {
+
+namespace {
+
+struct OsState {
+    std::string command_line; // argv joined with single blanks
+    bool have_arguments = false;
+};
+OsState os;
+
+// Lowers the nice value of one thread (0: the calling thread) by steps; refusals are ignored.
+void raise_nice(id_t thread, int steps) {
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, thread);
+    if (nice == -1 && errno != 0) return;
+    setpriority(PRIO_PROCESS, thread, nice - steps);
+}
+
+// Reads an unsigned decimal number after any blanks; false when there is none.
+bool read_number(const char*& p, const char* end, uint64_t* value) {
+    while (p < end && *p == ' ') ++p;
+    if (p == end || *p < '0' || *p > '9') return false;
+    uint64_t n = 0;
+    while (p < end && *p >= '0' && *p <= '9') n = n * 10 + uint64_t(*p++ - '0');
+    *value = n;
+    return true;
+}
+
+// Clock ticks to 100-ns units, exact and without overflowing for any realistic count.
+uint64_t ticks_to_100ns(uint64_t ticks, uint64_t hz) {
+    constexpr uint64_t units_per_second = 10'000'000;
+    return ticks / hz * units_per_second + ticks % hz * units_per_second / hz;
+}
+
+} // namespace
+
+void os_set_arguments(int argc, char** argv) {
+    os.command_line.clear();
+    for (int i = 0; i < argc && argv[i]; ++i) {
+        if (i > 0) os.command_line += ' ';
+        os.command_line += argv[i];
+    }
+    os.have_arguments = true;
+}
+
+const char* os_command_line() {
+    if (!os.have_arguments) {
+        // Without argv the kernel's copy serves: its words are separated by zero bytes.
+        os.command_line.clear();
+        if (FILE* file = std::fopen("/proc/self/cmdline", "rb")) {
+            for (int c; (c = std::fgetc(file)) != EOF;) os.command_line += c ? char(c) : ' ';
+            std::fclose(file);
+        }
+        while (!os.command_line.empty() && os.command_line.back() == ' ') os.command_line.pop_back();
+        os.have_arguments = true;
+    }
+    return os.command_line.c_str();
+}
+
+uint32_t os_module_path(char* buffer, uint32_t size) {
+    if (size == 0) return 0;
+    const ssize_t length = readlink("/proc/self/exe", buffer, size);
+    if (length <= 0) {
+        buffer[0] = 0;
+        return 0;
+    }
+    if (uint32_t(length) < size) {
+        buffer[length] = 0;
+        return uint32_t(length);
+    }
+    // The path and its terminating zero do not fit: keep what fits, as the cut text.
+    buffer[size - 1] = 0;
+    return size;
+}
+
+char os_path_separator() {
+    return '/';
+}
+
+void os_raise_priority() {
+    raise_nice(0, 2);
+}
+
+void os_raise_thread_priority() {
+    raise_nice(id_t(syscall(SYS_gettid)), 1);
+}
+
+uint32_t os_processor_count() {
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? uint32_t(count) : 1;
+}
+
+void os_sleep_ms(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void os_exit_process(uint32_t code) {
+    std::fflush(nullptr);
+    _exit(int(code));
+}
+
+bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
+    *idle = *kernel = *user = 0;
+    // The first line: "cpu  user nice system idle iowait irq softirq steal guest guest_nice",
+    // in clock ticks summed over all processors. Guest time is already part of user and nice.
+    char text[512];
+    const int file = open("/proc/stat", O_RDONLY | O_CLOEXEC);
+    if (file < 0) return false;
+    const ssize_t length = read(file, text, sizeof text);
+    close(file);
+    if (length < 4 || text[0] != 'c' || text[1] != 'p' || text[2] != 'u' || text[3] != ' ') return false;
+
+    const char* p = text + 4;
+    const char* end = text + length;
+    uint64_t field[8] = {}; // user nice system idle iowait irq softirq steal; older kernels stop early
+    int count = 0;
+    while (count < 8 && read_number(p, end, &field[count])) ++count;
+    if (count < 4) return false;
+
+    const long hz = sysconf(_SC_CLK_TCK);
+    if (hz <= 0) return false;
+    const auto to_units = [hz](uint64_t ticks) { return ticks_to_100ns(ticks, uint64_t(hz)); };
+    const uint64_t idle_ticks = field[3] + field[4];
+    *idle = to_units(idle_ticks);
+    *user = to_units(field[0] + field[1]);
+    // As on Windows, kernel time includes idle time.
+    *kernel = to_units(field[2] + field[5] + field[6] + field[7] + idle_ticks);
+    return true;
+}
+
+bool os_start_thread(ThreadRoutine routine) {
+    try {
+        std::thread(routine).detach();
+        return true;
+    } catch (...) { // no thread could be made (system_error) or no memory for it
+        return false;
+    }
+}
+
+} // namespace platform

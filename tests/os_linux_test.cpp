@@ -1,0 +1,120 @@
+// The Linux operating-system services: executable path and its cut rule, the
+// rebuilt command line, system times, threads and the exit.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace {
+
+// Catches: a missing terminating zero, a wrong length, a cut path reported as complete, a write
+// past the buffer.
+TEST(OsLinux, ModulePathFollowsTheCutRule) {
+    char full[4096];
+    const uint32_t n = platform::os_module_path(full, sizeof full);
+    ASSERT_GT(n, 0u);
+    ASSERT_LT(n, sizeof full);
+    EXPECT_EQ(std::strlen(full), n);
+    EXPECT_EQ(full[0], '/');
+    const std::string path(full);
+    EXPECT_EQ(path.substr(path.rfind('/') + 1), "os_linux_test");
+
+    struct Case {
+        uint32_t size;
+        uint32_t result;
+        std::string text;
+    };
+    const Case cases[] = {
+        {n + 1, n, path},              // just fits with its zero
+        {n, n, path.substr(0, n - 1)}, // one short: cut, and the size comes back
+        {1, 1, ""},                    // room for the zero only
+        {0, 0, "untouched"},           // no room at all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<char> buffer(c.size + 16, '#');
+        std::strcpy(buffer.data() + c.size, "untouched");
+        EXPECT_EQ(platform::os_module_path(buffer.data(), c.size), c.result);
+        EXPECT_EQ(std::string(buffer.data()), c.text);
+        EXPECT_STREQ(buffer.data() + c.size, "untouched") << "nothing written past the buffer";
+    }
+}
+
+// Catches: a missing program name, doubled or trailing blanks, words dropped.
+TEST(OsLinux, CommandLineJoinsTheArguments) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"quilm"}, "quilm"},
+        {{"./quilm", "load"}, "./quilm load"},
+        {{"/opt/my tools/quilm", "load", "x"}, "/opt/my tools/quilm load x"},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<char*> argv;
+        for (const std::string& word : c.words) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        platform::os_set_arguments(int(c.words.size()), argv.data());
+        EXPECT_STREQ(platform::os_command_line(), c.line);
+    }
+}
+
+// Catches: kernel time without idle, ticks not converted to 100-ns units (or converted twice),
+// fields read from the wrong line or column, counters that run backwards.
+TEST(OsLinux, SystemTimesAreConsistent) {
+    uint64_t idle0 = 0, kernel0 = 0, user0 = 0;
+    ASSERT_TRUE(platform::os_system_times(&idle0, &kernel0, &user0));
+    EXPECT_GE(kernel0, idle0);
+    const auto start = std::chrono::steady_clock::now();
+    // Keep one processor busy for a while so that user or kernel time moves as well.
+    volatile uint64_t sink = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300)) sink = sink + 1;
+    uint64_t idle1 = 0, kernel1 = 0, user1 = 0;
+    ASSERT_TRUE(platform::os_system_times(&idle1, &kernel1, &user1));
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    EXPECT_GE(kernel1, idle1);
+    EXPECT_GE(idle1, idle0);
+    EXPECT_GE(kernel1, kernel0);
+    EXPECT_GE(user1, user0);
+    EXPECT_GE(kernel1 - kernel0, idle1 - idle0);
+    EXPECT_GT(kernel1 - kernel0 - (idle1 - idle0) + (user1 - user0), 0u) << "busy time grew";
+    // Every processor accounts for all of its time: kernel (with idle) plus user grows by about
+    // the elapsed time times the number of processors, in 100-ns units.
+    const double grown = double(kernel1 - kernel0 + user1 - user0);
+    const double expected = elapsed * 1e7 * platform::os_processor_count();
+    EXPECT_GT(grown, 0.5 * expected);
+    EXPECT_LT(grown, 1.5 * expected);
+}
+
+std::atomic<int> thread_runs{0};
+
+// Catches: a thread that is never started, or reported as failed although it runs.
+TEST(OsLinux, StartedThreadRuns) {
+    ASSERT_TRUE(platform::os_start_thread([] { thread_runs.fetch_add(1); }));
+    for (int i = 0; i < 500 && thread_runs.load() == 0; ++i) platform::os_sleep_ms(10);
+    EXPECT_EQ(thread_runs.load(), 1);
+}
+
+// Catches: the wrong exit code, and buffered output lost on the way out.
+TEST(OsLinux, ExitFlushesAndEndsWithTheCode) {
+    EXPECT_EXIT(
+        {
+            static char buffer[256];
+            std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+            std::fputs("still buffered", stderr);
+            platform::os_exit_process(3);
+        },
+        testing::ExitedWithCode(3), "still buffered");
+}
+
+} // namespace
