@@ -42,9 +42,8 @@ static PstateRow shown_row(uint32_t low, uint32_t high, bool nb_is_voltage) {
 }
 
 // Encodes one row into its register words. Fields whose byte still shows what the words hold
-// keep their bits exactly; only the fields the user changed are encoded anew. Returns false when
-// the new words would not show the row's bytes again (a byte no register field can hold).
-static bool encode_edited_row(int i) {
+// keep their bits exactly; only the fields the user changed are encoded anew.
+static void encode_edited_row(int i) {
     uint32_t& low = pstate.table.reg_low[i];
     uint32_t& high = pstate.table.reg_high[i];
     const PstateRow row = pstate.table.rows[i];
@@ -53,8 +52,8 @@ static bool encode_edited_row(int i) {
     const PstateRow shown = shown_row(low, high, !f15);
     auto same = [](uint8_t byte, uint8_t a, uint8_t b) { return byte == a || byte == b; };
 
-    uint32_t new_low = low, new_high = high; // encode_row changes only bit 63 of the high word
-    encode_row(row, new_low, new_high, startup.ex_family);
+    const uint32_t old_low = low;
+    encode_row(row, low, high, startup.ex_family); // of the high word only bit 63 changes
     // clang-format off
     const uint32_t frequency_bits = 0x1FF;                        // FID 5..0, DID 8..6
     const uint32_t vcore_bits     = f15 ? 0x1FE00u : 0xFE00u;     // core VID, all 8 bits in the family-15h layout
@@ -64,15 +63,24 @@ static bool encode_edited_row(int i) {
     if (same(row.multi, raw.multi, shown.multi)) keep |= frequency_bits;
     if (same(row.vcore, raw.vcore, shown.vcore)) keep |= vcore_bits;
     if (same(row.nb, raw.nb, shown.nb)) keep |= nb_bits;
-    new_low = (new_low & ~keep) | (low & keep);
+    low = (low & ~keep) | (old_low & keep);
+}
 
-    const PstateRow check = shown_row(new_low, new_high, !f15);
-    const PstateRow check_raw = decode_row(new_low, new_high, startup.ex_family);
-    bool round_trip = (row.state & 1) == check.state && same(row.multi, check_raw.multi, check.multi) &&
-                      same(row.vcore, check_raw.vcore, check.vcore) && same(row.nb, check_raw.nb, check.nb);
-    low = new_low;
-    high = new_high;
-    return round_trip;
+// True when the words hold exactly what the row shows, field by field, with nothing clamped.
+static bool holds_exactly(uint32_t low, uint32_t high, const PstateRow& row) {
+    const PstateRow raw = decode_row(low, high, startup.ex_family);
+    return raw.state == (row.state & 1) && raw.multi == row.multi && raw.vcore == row.vcore &&
+           raw.nb == row.nb;
+}
+
+// A row may be written when it changes nothing on the processor, or when every field of the
+// new words is exactly what the window shows: never a value the user did not see.
+static bool writable_row(uint32_t i) {
+    uint32_t low = 0, high = 0;
+    if (Rdmsr(MSR_PSTATE_DEF0 + i, &low, &high) && low == pstate.table.reg_low[i] &&
+        high == pstate.table.reg_high[i])
+        return true;
+    return holds_exactly(pstate.table.reg_low[i], pstate.table.reg_high[i], pstate.table.rows[i]);
 }
 
 void apply_settings(int32_t) {
@@ -84,11 +92,9 @@ void apply_settings(int32_t) {
 
     const uint32_t count = load_shared(pstate.pstate_count);
     const PstateTable before = pstate.table;
+    for (int i = 0; i < pstate_rows; ++i) encode_edited_row(i);
     bool writable = true;
-    for (int i = 0; i < pstate_rows; ++i) {
-        bool ok = encode_edited_row(i);
-        if (static_cast<uint32_t>(i) < count) writable = writable && ok;
-    }
+    for (uint32_t i = 0; i < count; ++i) writable = writable && writable_row(i);
     if (!writable) {
         // Put the words back: nothing was written, so the table keeps what the processor holds.
         for (int i = 0; i < pstate_rows; ++i) {

@@ -140,6 +140,33 @@ TEST_F(Actions, NothingIsWrittenForAValueNoRegisterCanHold) {
     EXPECT_EQ(registers(), before);
 }
 
+TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
+    start_quietly("fam10h");
+    // Row 1 holds core VID 127, which the slider shows clamped as 1.5500 V.
+    uint64_t def1 = 0;
+    platform::sim_register(0, 0xC0010065, &def1);
+    def1 |= uint64_t{0x7F} << 9;
+    platform::sim_wrmsr(0xC0010065, uint32_t(def1), uint32_t(def1 >> 32), 0xF);
+    app::refresh(-1);
+    ASSERT_EQ(pstate.table.rows[1].vcore, 124);
+    const auto before = registers();
+
+    app::apply_settings(-1); // untouched: nothing changes
+    EXPECT_EQ(registers(), before);
+    EXPECT_TRUE(boxes().empty());
+
+    pstate.table.rows[1].multi = 20; // a new multiplier beside the voltage nobody saw
+    app::apply_settings(-1);
+    EXPECT_EQ(registers(), before);
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].caption, "warning");
+
+    pstate.table.rows[1].vcore = 100; // with a voltage chosen on the slider it goes through
+    pstate.table.rows[1].multi = 20;
+    app::apply_settings(-1);
+    EXPECT_EQ(reg(0, 0xC0010065) >> 9 & 0x7F, 24u);
+}
+
 TEST_F(Actions, NothingIsWrittenWhenNotEveryProcessorCanBeNamed) {
     start_quietly("fam10h");
     const auto before = registers();
