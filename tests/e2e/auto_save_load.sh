@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Automatic mode and the settings file as a user meets them: AUTO puts the
+# governor's row into the title, "save" writes quilm.cfg beside the executable,
+# MANUAL gives the manual title back, "exit" ends with 0, and a start with "load"
+# applies the file and switches automatic mode on again.
+source "$(dirname "$0")/lib.bash"
+start_xvfb
+cp "$QUILM" "$WORK/quilm"
+export QUILM_SIM=fam10h QUILM_SIM_STATE="$WORK/state.txt"
+
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+
+"$WORK/quilm" 2>/dev/null &
+pid=$!
+id=$(wait_window '^QUILM \(manual\)$')
+click "$id" 72 376                                   # AUTO
+wait_window '^QUILM \([0-9] auto\)$' >/dev/null
+click "$id" 444 18                                   # save
+box=$(wait_window '^success$')
+send_keys "$box" Return
+[ "$(stat -c %s "$WORK/quilm.cfg")" = 102 ] || fail "quilm.cfg is not 97 bytes and the layout trailer"
+[ "$(od -An -tu1 -j96 -N1 "$WORK/quilm.cfg" | tr -d ' ')" = 1 ] || fail "auto mode not saved"
+click "$id" 72 376                                   # MANUAL
+wait_window '^QUILM \(manual\)$' >/dev/null
+click "$id" 322 376                                  # exit
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "exit button: exit code $EXIT_CODE"
+
+rm "$WORK/state.txt"
+"$WORK/quilm" load 2>/dev/null &
+pid=$!
+id=$(wait_window '^QUILM \([0-9] auto\)$')
+send_keys "$id" Escape
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "Escape during auto mode: exit code $EXIT_CODE"
+
+# A load that fails names the file.
+rm "$WORK/quilm.cfg"
+"$WORK/quilm" load 2>/dev/null &
+pid=$!
+box=$(wait_window '^error!\?$')
+send_keys "$box" Return
+id=$(wait_window '^QUILM \(manual\)$')
+send_keys "$id" Escape
+wait_exit "$pid"
+[ "$EXIT_CODE" = 0 ] || fail "failed load: exit code $EXIT_CODE"
+echo PASS
