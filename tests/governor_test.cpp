@@ -118,4 +118,18 @@ TEST_F(Governor, ExitDuringAutoModeStopsTheGovernorBeforeReleasingHardware) {
     EXPECT_EQ(platform::sim_processor_count(), 0u); // released after the governor ended
 }
 
+TEST_F(Governor, EnableTogglesWhileTheGovernorReadsThem) {
+    start_quietly("fam10h");
+    const int32_t toggle = 5 * 4; // P-State 0, after the five header widgets
+    ASSERT_EQ(tk::wkind(toggle), tk::KIND_TOGGLE);
+    app::toggle_auto(-1);
+    for (int i = 0; i < 40; ++i) { // the governor reads the enable bits every period
+        tk::activate_widget(toggle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LE(app::pstate.table.rows[0].state, 1); // toggled, not yet decoded again
+    app::toggle_auto(-1);
+    EXPECT_FALSE(running());
+}
+
 } // namespace

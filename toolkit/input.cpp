@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "platform/window.h"
 #include "toolkit/messages.h"
@@ -346,7 +347,11 @@ void activate_widget(int32_t id) {
     if (valid_id(id)) {
         switch (wkind(id)) {
         case KIND_TOGGLE:
-            if (uint8_t* value = bound_address(wdata(id))) *value = (*value ^ 1) & 1;
+            // A toggle's byte may be watched by another thread of the application: store it whole.
+            if (uint8_t* value = bound_address(wdata(id))) {
+                std::atomic_ref<uint8_t> byte(*value);
+                byte.store(static_cast<uint8_t>((byte.load() ^ 1) & 1));
+            }
             break;
         case KIND_BUTTON:
             // The routine may not return: the exit button ends the process.
