@@ -218,26 +218,26 @@ const tk::Template button_bar[] = {
     {},
 };
 
-// Rows are added with their row number: every data reference moves 4 bytes a row.
-const tk::Template pstate_row[] = {
+// Rows are added with their row number: every data reference moves 4 bytes a row. The first
+// five widgets are the same in both layouts; the northbridge widget differs.
+constexpr tk::Template row_start[] = {
     {P("pstate_button"),   ref(B_ROWS, 0),         8,   8,  88,   24,   0,  0, KIND_TOGGLE, face, 0,    0, 0},
     {P("register_dump"),   ref(B_REG_HIGH),      108,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
     {P("register_dump"),   ref(B_REG_LOW),       192,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
     {P("multi_slider"),    ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
     {P("voltage_slider"),  ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
-    {P("voltage_slider"),  ref(B_ROWS, 3),       444,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
-    {},
 };
+constexpr tk::Template nb_slider =
+    {P("voltage_slider"),  ref(B_ROWS, 3),       444,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0};
+constexpr tk::Template nb_indicator =
+    {P("nb_indicator"),    ref(B_ROWS, 3),       448,   8,  60,   24,   0,  0, KIND_STATIC, face, 0,    0, 0};
 
-const tk::Template pstate_row_f15[] = {
-    {P("pstate_button"),   ref(B_ROWS, 0),         8,   8,  88,   24,   0,  0, KIND_TOGGLE, face, 0,    0, 0},
-    {P("register_dump"),   ref(B_REG_HIGH),      108,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("register_dump"),   ref(B_REG_LOW),       192,   8,  80,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("multi_slider"),    ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
-    {P("voltage_slider"),  ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, 0,    0, 0},
-    {P("nb_indicator"),    ref(B_ROWS, 3),       448,   8,  60,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {},
-};
+// A P-state row: the five common widgets, the northbridge widget, the end of the set.
+constexpr std::array<tk::Template, 7> row_set(const tk::Template& nb) {
+    return {row_start[0], row_start[1], row_start[2], row_start[3], row_start[4], nb, tk::Template{}};
+}
+constexpr auto pstate_row = row_set(nb_slider);
+constexpr auto pstate_row_f15 = row_set(nb_indicator);
 
 const tk::Template empty_row[] = {
     {P("empty_row"),       0,                      8,   8,  88,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
@@ -246,7 +246,8 @@ const tk::Template empty_row[] = {
 // clang-format on
 
 // Indexed by set number.
-const tk::Template* const template_sets[] = {header, button_bar, pstate_row, pstate_row_f15, empty_row};
+const tk::Template* const template_sets[] = {header, button_bar, pstate_row.data(), pstate_row_f15.data(),
+                                             empty_row};
 
 } // namespace
 

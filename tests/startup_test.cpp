@@ -76,7 +76,18 @@ TEST(Identify, FamilyAndModelFromCpuid) {
     }
 }
 
-class Startup : public test::AppTest {};
+class Startup : public test::AppTest {
+  protected:
+    // Runs the program without arguments on the simulated processor; returns its exit code.
+    uint32_t run_plain(const char* sim) {
+        reset(sim);
+        set_command_line({"quilm"});
+        testing::internal::CaptureStderr();
+        uint32_t code = run();
+        testing::internal::GetCapturedStderr();
+        return code;
+    }
+};
 
 TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
     struct {
@@ -92,11 +103,7 @@ TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
-        reset(c.sim);
-        set_command_line({"quilm"});
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(run(), 0u);
-        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(run_plain(c.sim), 0u);
         ASSERT_EQ(boxes().size(), 1u);
         EXPECT_EQ(boxes()[0].text, c.text);
         EXPECT_EQ(boxes()[0].caption, "error!?");
@@ -120,11 +127,7 @@ TEST_F(Startup, WindowWithOneRowPerReadablePstate) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
-        reset(c.sim);
-        set_command_line({"quilm"});
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(run(), 0u);
-        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(run_plain(c.sim), 0u);
         EXPECT_TRUE(boxes().empty());
         EXPECT_EQ(tk::widgets.used_length, 4 * c.widgets);
         EXPECT_EQ(app::startup.ex_family, c.ex_family);
