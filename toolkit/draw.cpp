@@ -65,13 +65,17 @@ bool valid_code(uint32_t code) {
     return code >= 1 && code <= uint32_t(glyph_count);
 }
 
-// Fills n pixels from p. A long run fills one block and copies it onward, because memcpy
-// uses wider stores than the fill loop is compiled to for the baseline instruction set.
-void fill_run(uint32_t* p, int64_t n, uint32_t value) {
-    constexpr int64_t block = 1024; // pixels; 4 KB stays in the nearest cache while it is copied
-    int64_t done = std::min(n, block);
-    std::fill_n(p, done, value);
-    for (; done < n; done += block) std::memcpy(p + done, p, size_t(std::min(block, n - done)) * sizeof *p);
+// Fills n pixels from p. Where the system can pick a function by the processor at load time,
+// the loop also comes in an AVX2 version, which writes 32 bytes a store. Widget faces are short
+// runs, which a plain loop fills faster than memset or memcpy calls would.
+#if defined(__ELF__) && defined(__x86_64__)
+#define QUILM_WIDE_STORES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUILM_WIDE_STORES
+#endif
+
+QUILM_WIDE_STORES void fill_run(uint32_t* p, int64_t n, uint32_t value) {
+    for (int64_t i = 0; i < n; ++i) p[i] = value;
 }
 
 // Line from (x, y) to the inclusive end column (horizontal) or row (vertical). A dotted line
@@ -124,14 +128,8 @@ void fill_rect(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t col
         fill_run(t.pixels + index_of(t, 0, bottom - 1), rows * columns, value);
         return;
     }
-    // The first row is filled, every further row is a copy of it.
     int64_t i = index_of(t, left, top);
-    const uint32_t* first = t.pixels + i;
-    fill_run(t.pixels + i, columns, value);
-    for (int64_t n = rows - 1; n > 0; --n) {
-        i -= t.width;
-        std::memcpy(t.pixels + i, first, size_t(columns) * sizeof *first);
-    }
+    for (int64_t n = rows; n > 0; --n, i -= t.width) fill_run(t.pixels + i, columns, value);
 }
 
 void draw_line(int32_t x, int32_t y, int32_t end, int32_t mode, uint32_t colour) {
