@@ -1,4 +1,4 @@
-// The Linux program: hands the arguments to the OS layer and runs quilm.
+// The program: hands the arguments to the OS layer and runs quilm.
 #include "app/startup.h"
 #include "platform/os.h"
 

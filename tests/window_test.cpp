@@ -103,13 +103,17 @@ TEST_F(Window, CreateWindowSetsUpBufferHeaderAndWindow) {
 }
 
 // Catches: a paint that copies part of the buffer or flips it, uncleared memory shown before the
-// first drawing, and present clearing dirty or not painting at once.
+// first drawing, present not painting at once, and present leaving dirty set, which kept the
+// next message (a title, a close) from the system.
 TEST_F(Window, PaintShowsTheWholeBottomUpBuffer) {
     tk::create_window(0, 3, 4, "t");
     tk::window.dirty = 1;
     tk::present();
     EXPECT_EQ(platform::headless.frame, std::vector<uint32_t>(4 * 3, 0)) << "a new buffer is black";
-    EXPECT_EQ(tk::window.dirty, 1);
+    EXPECT_EQ(tk::window.dirty, 0);
+    platform::headless_send(tk::WM_SETTEXT);
+    ASSERT_FALSE(platform::headless.defaulted.empty());
+    EXPECT_EQ(platform::headless.defaulted.back().message, tk::WM_SETTEXT);
 
     // Pixel (x, y) counted from the top lives at (height - 1 - y) * width + x.
     for (int y = 0; y < 3; ++y)

@@ -130,6 +130,9 @@ void message_loop() {
 
 void present() {
     platform::window_redraw_now();
+    // The window now shows everything drawn so far. Left set, the flag would make the next
+    // message, whatever it is, look as if it had drawn, and keep it from the system.
+    window.dirty = 0;
 }
 
 int show_message(const char* text, const char* caption) {
