@@ -233,7 +233,12 @@ TEST_F(Input, TextFieldEditsWithinItsText) {
     std::copy_n("abcde\0XYZ", 10, text);
     const int32_t field = add(KIND_TEXT, 10, 10, 60, 16, 0, 0, TEXT, 3);
     // The text up to its terminating zero, then the cursor.
-    const auto typed = [&] { return text + ("|" + std::to_string(wpos(field))); };
+    const auto typed = [&] {
+        std::string shown(text);
+        shown += '|';
+        shown += std::to_string(wpos(field));
+        return shown;
+    };
     send(press(20, 20)); // a click blanks the text and puts the cursor first
     EXPECT_EQ(typed(), "     |0");
     send({key('A'), key('B'), key('C'), key('D'), key('E'), key('F')});
