@@ -13,22 +13,7 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Starts Xvfb on the first free display and exports DISPLAY.
-start_xvfb() {
-    local n
-    for n in $(seq 90 130); do
-        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
-            kill -0 "$XVFB_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-    done
-    fail "could not start Xvfb"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../xvfb.bash"
 
 # Prints the id of a viewable top-level window whose title matches the extended regular
 # expression, waiting up to 10 s. (Titles are read with xwininfo: xdotool does not read

@@ -69,26 +69,11 @@ make_prefix() {
     touch "$prefix/.quilm-ready"
 }
 
-# Starts Xvfb on the first free display and exports DISPLAY.
-start_xvfb() {
-    local n
-    for n in $(seq 140 180); do
-        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
-            kill -0 "$XVFB_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-    done
-    fail "could not start Xvfb"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../xvfb.bash"
 
 # Xvfb and the prefix, ready for quilm.exe.
 start_wine() {
-    start_xvfb
+    start_xvfb 140
     make_prefix "$WINEPREFIX"
 }
 
