@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "toolkit/font.h"
 #include "toolkit/window.h"
@@ -97,15 +100,41 @@ void line(const Target& t, int64_t x, int64_t y, int64_t end, int32_t mode, uint
     for (int64_t n = (last - first) / step + 1; n > 0; --n, i += stride) t.pixels[i] = value;
 }
 
+#if defined(__x86_64__)
+// The rows of a glyph whose cell lies wholly inside the framebuffer, eight pixels at a time: lane
+// j takes the colour where bit 7 - j of the row is set and keeps its pixel otherwise.
+__attribute__((target("avx2"))) void glyph_rows_avx2(uint32_t* p, int64_t stride, const uint8_t* rows,
+                                                     uint32_t value) {
+    const __m256i bit = _mm256_setr_epi32(128, 64, 32, 16, 8, 4, 2, 1);
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(value));
+    for (int r = 0; r < glyph_rows; ++r, p += stride) {
+        if (rows[r] == 0) continue;
+        const __m256i set = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(rows[r]), bit), bit);
+        auto* cell = reinterpret_cast<__m256i*>(p);
+        _mm256_storeu_si256(cell, _mm256_blendv_epi8(_mm256_loadu_si256(cell), colour, set));
+    }
+}
+bool has_avx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
+
 // Set bits of the glyph's 13 rows, restricted to the part of its 8 x 13 cell inside the framebuffer.
 void glyph(const Target& t, uint32_t code, uint32_t value, int64_t x, int64_t y) {
     const int64_t left = std::max<int64_t>(0, -x), right = std::min(glyph_width, t.width - x);
     const int64_t top = std::max<int64_t>(0, -y), bottom = std::min<int64_t>(glyph_rows, t.height - y);
     if (left >= right || top >= bottom) return;
 
+    const uint8_t* rows = font.data() + (code - 1) * glyph_rows;
+#if defined(__x86_64__)
+    if (left == 0 && right == glyph_width && top == 0 && bottom == glyph_rows && has_avx2()) {
+        glyph_rows_avx2(t.pixels + index_of(t, x, y), -t.width, rows, value);
+        return;
+    }
+#endif
     // Bit 7 is column 0: keep the bits of the columns left .. right - 1.
     const unsigned columns = (0xFFu >> left) & (0xFFu << (glyph_width - right));
-    const uint8_t* rows = font.data() + (code - 1) * glyph_rows;
     int64_t i = index_of(t, x + 7, y + top); // bit b of a row lands at column 7 - b
     for (int64_t r = top; r < bottom; ++r, i -= t.width) {
         for (unsigned bits = rows[r] & columns; bits != 0; bits &= bits - 1)
