@@ -60,7 +60,8 @@ make_prefix() {
     local prefix=$1
     [ -f "$prefix/.quilm-ready" ] && return 0
     mkdir -p "$prefix"
-    WINEPREFIX=$prefix WINEARCH=win64 wineboot -i >/dev/null 2>&1 || true
+    # Without mscoree and mshtml Wine does not offer to download Mono and Gecko (no network in CI).
+    WINEPREFIX=$prefix WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
     WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
         fail "could not set up the Wine prefix $prefix"
     WINEPREFIX=$prefix wine reg add 'HKCU\Control Panel\Desktop\WindowMetrics' /v CaptionHeight /d -480 /f \
