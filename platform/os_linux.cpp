@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "platform/os_linux.h"
 
 namespace platform {
 
@@ -115,17 +116,11 @@ void os_exit_process(uint32_t code) {
     _exit(int(code));
 }
 
-bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
+bool stat_times(const char* text, size_t length, long hz, uint64_t* idle, uint64_t* kernel, uint64_t* user) {
     *idle = *kernel = *user = 0;
-    // The first line: "cpu  user nice system idle iowait irq softirq steal guest guest_nice",
-    // in clock ticks summed over all processors. Guest time is already part of user and nice.
-    // The file stays open: reading it again from the start is all a sample needs.
-    static const int file = open("/proc/stat", O_RDONLY | O_CLOEXEC);
-    if (file < 0) return false;
-    char text[512];
-    const ssize_t length = pread(file, text, sizeof text, 0);
-    if (length < 4 || text[0] != 'c' || text[1] != 'p' || text[2] != 'u' || text[3] != ' ') return false;
-
+    if (length < 4 || text[0] != 'c' || text[1] != 'p' || text[2] != 'u' || text[3] != ' ' || hz <= 0)
+        return false;
+    // Guest time (the fields after steal) is already part of user and nice.
     const char* p = text + 4;
     const char* end = text + length;
     uint64_t field[8] = {}; // user nice system idle iowait irq softirq steal; older kernels stop early
@@ -133,8 +128,6 @@ bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
     while (count < 8 && read_number(p, end, &field[count])) ++count;
     if (count < 4) return false;
 
-    const long hz = sysconf(_SC_CLK_TCK);
-    if (hz <= 0) return false;
     const auto to_units = [hz](uint64_t ticks) { return ticks_to_100ns(ticks, uint64_t(hz)); };
     const uint64_t idle_ticks = field[3] + field[4];
     *idle = to_units(idle_ticks);
@@ -142,6 +135,14 @@ bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
     // As on Windows, kernel time includes idle time.
     *kernel = to_units(field[2] + field[5] + field[6] + field[7] + idle_ticks);
     return true;
+}
+
+bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
+    // The file stays open: reading it again from the start is all a sample needs.
+    static const int file = open("/proc/stat", O_RDONLY | O_CLOEXEC);
+    char text[512];
+    const ssize_t length = file < 0 ? -1 : pread(file, text, sizeof text, 0);
+    return stat_times(text, length > 0 ? size_t(length) : 0, sysconf(_SC_CLK_TCK), idle, kernel, user);
 }
 
 bool os_start_thread(ThreadRoutine routine) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/os_linux.h"
 
 namespace {
 
@@ -82,6 +83,33 @@ TEST(OsLinux, SystemTimesAreConsistent) {
     const double expected = elapsed * 1e7 * platform::os_processor_count();
     EXPECT_GT(grown, 0.5 * expected);
     EXPECT_LT(grown, 1.5 * expected);
+}
+
+// Catches: a column read one place off, iowait left out of idle, idle left out of kernel time,
+// steal or nice dropped, a wrong tick conversion, and text that is not a cpu line accepted.
+TEST(OsLinux, SystemTimesFromTheStatLine) {
+    struct {
+        const char* text;
+        long hz;
+        bool ok;
+        uint64_t idle, kernel, user; // 100-ns units
+    } cases[] = {
+        // user nice system idle iowait irq softirq steal guest guest_nice
+        {"cpu  1 2 3 40 50 6 7 8 9 10\ncpu0 1 1 1 1", 100, true, 9'000'000, 11'400'000, 300'000},
+        {"cpu  1 2 3 40", 100, true, 4'000'000, 4'300'000, 300'000}, // an older kernel's four fields
+        {"cpu  3 0 0 0 0 0 0 0", 3, true, 0, 0, 10'000'000},         // three ticks of a third of a second
+        {"cpu0 1 2 3 40 50", 100, false, 0, 0, 0},
+        {"cpu  1 2 3", 100, false, 0, 0, 0},
+        {"cpu  1 2 3 4", 0, false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t idle = 1, kernel = 1, user = 1;
+        EXPECT_EQ(platform::stat_times(c.text, std::strlen(c.text), c.hz, &idle, &kernel, &user), c.ok)
+            << c.text;
+        EXPECT_EQ(idle, c.idle) << c.text;
+        EXPECT_EQ(kernel, c.kernel) << c.text;
+        EXPECT_EQ(user, c.user) << c.text;
+    }
 }
 
 std::atomic<int> thread_runs{0};
