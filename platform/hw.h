@@ -24,3 +24,18 @@ void DeinitializeOls();
 
 // Processor count of the simulated processor, or 0 on real hardware (then the system's count holds).
 uint32_t hw_simulated_processor_count();
+
+// How many processors the layer can name one by one with hw_rdmsr_on and hw_wrmsr_on
+// (processors 0 .. count-1); 0 before InitializeOls or after DeinitializeOls.
+uint32_t hw_processor_count();
+
+// Reads a model-specific register on the named processor; non-zero on success.
+int hw_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx);
+
+// Writes a model-specific register on the named processor only; non-zero on success.
+int hw_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx);
+
+// Reads a 32-bit register of a PCI configuration space, as WinRing0 does:
+// pci_address = bus << 8 | device << 3 | function, reg the byte offset (a multiple of 4).
+// Non-zero on success; 0 where the function does not exist or cannot be read.
+int ReadPciConfigDwordEx(uint32_t pci_address, uint32_t reg, uint32_t* value);
