@@ -1,7 +1,10 @@
 // Applying settings, stepping the current P-state, refresh and exit.
 #include "app/actions.h"
 
+#include <cstring>
+
 #include "app/governor.h"
+#include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/startup.h"
 #include "platform/hw.h"
@@ -17,111 +20,167 @@ void reset_actions() {
     actions = ActionState{};
 }
 
-// One affinity mask names at most max_processors; writing only some of them would leave the
-// processors with different tables, so then nothing is written at all.
-static bool all_processors_addressable() {
-    if (startup.processor_count <= max_processors) return true;
-    tk::show_message("more than 64 processors: nothing written", "warning");
-    return false;
+bool all_processors_reachable() {
+    return startup.processor_count <= hw_processor_count();
 }
 
 void write_all_cores(uint32_t reg, uint32_t low, uint32_t high) {
-    if (startup.processor_count > max_processors) return;
-    for (uint32_t p = 0; p < startup.processor_count; ++p) WrmsrTx(reg, low, high, uintptr_t{1} << p);
+    if (!all_processors_reachable()) return;
+    for (uint32_t p = 0; p < startup.processor_count; ++p) hw_wrmsr_on(p, reg, low, high);
 }
 
-// The row bytes as the window shows them for these register words: decoded, then clamped
-// into the ranges of the row's sliders.
-static PstateRow shown_row(uint32_t low, uint32_t high, bool nb_is_voltage) {
-    auto clamp = [](uint8_t v, uint8_t lo, uint8_t hi) { return v < lo ? lo : v > hi ? hi : v; };
-    PstateRow row = decode_row(low, high, startup.ex_family);
-    row.multi = clamp(row.multi, 8, 63);
-    row.vcore = clamp(row.vcore, 69, 124);
-    if (nb_is_voltage) row.nb = clamp(row.nb, 69, 124);
-    return row;
+const char* apply_text(ApplyResult result) {
+    switch (result) {
+    case ApplyResult::ok: return nullptr;
+    case ApplyResult::unsupported: return "unsupported p-state layout";
+    case ApplyResult::unreachable: return unreachable_text;
+    case ApplyResult::out_of_range: return "value out of range: nothing written";
+    case ApplyResult::tsc_unlocked: return "couldn't lock the time-stamp counter to P0: nothing written";
+    case ApplyResult::not_accepted: return "not all settings accepted";
+    }
+    return nullptr;
 }
 
-// Encodes one row into its register words. Fields whose byte still shows what the words hold
-// keep their bits exactly; only the fields the user changed are encoded anew.
-static void encode_edited_row(int i) {
-    uint32_t& low = pstate.table.reg_low[i];
-    uint32_t& high = pstate.table.reg_high[i];
-    const PstateRow row = pstate.table.rows[i];
-    const bool f15 = uses_family15h_fields(startup.ex_family);
-    const PstateRow raw = decode_row(low, high, startup.ex_family);
-    const PstateRow shown = shown_row(low, high, !f15);
-    auto same = [](uint8_t byte, uint8_t a, uint8_t b) { return byte == a || byte == b; };
+namespace {
 
-    const uint32_t old_low = low;
-    encode_row(row, low, high, startup.ex_family); // of the high word only bit 63 changes
-    // clang-format off
-    const uint32_t frequency_bits = 0x1FF;                        // FID 5..0, DID 8..6
-    const uint32_t vcore_bits     = f15 ? 0x1FE00u : 0xFE00u;     // core VID, all 8 bits in the family-15h layout
-    const uint32_t nb_bits        = f15 ? 1u << 22 : 0xFE000000u; // NB P-state bit or NB VID
-    // clang-format on
-    uint32_t keep = 0;
-    if (same(row.multi, raw.multi, shown.multi)) keep |= frequency_bits;
-    if (same(row.vcore, raw.vcore, shown.vcore)) keep |= vcore_bits;
-    if (same(row.nb, raw.nb, shown.nb)) keep |= nb_bits;
-    low = (low & ~keep) | (old_low & keep);
+constexpr uint32_t MSR_HWCR = 0xC0010015;
+constexpr uint32_t lock_tsc_to_p0 = 1u << 21; // HWCR: the time-stamp counter keeps P0's rate
+
+uint64_t table_word(int i) {
+    return join(pstate.table.reg_low[i], pstate.table.reg_high[i]);
 }
 
-// True when the words hold exactly what the row shows, field by field, with nothing clamped.
-static bool holds_exactly(uint32_t low, uint32_t high, const PstateRow& row) {
-    const PstateRow raw = decode_row(low, high, startup.ex_family);
-    return raw.state == (row.state & 1) && raw.multi == row.multi && raw.vcore == row.vcore &&
-           raw.nb == row.nb;
+bool read_on(uint32_t processor, uint32_t reg, uint64_t& value) {
+    uint32_t low = 0, high = 0;
+    if (!hw_rdmsr_on(processor, reg, &low, &high)) return false;
+    value = join(low, high);
+    return true;
 }
 
 // A row may be written when it changes nothing on the processor, or when every field of the
 // new words is exactly what the window shows: never a value the user did not see.
-static bool writable_row(uint32_t i) {
-    uint32_t low = 0, high = 0;
-    if (Rdmsr(MSR_PSTATE_DEF0 + i, &low, &high) && low == pstate.table.reg_low[i] &&
-        high == pstate.table.reg_high[i])
-        return true;
-    return holds_exactly(pstate.table.reg_low[i], pstate.table.reg_high[i], pstate.table.rows[i]);
+bool writable_row(const Layout& layout, uint32_t i) {
+    uint64_t now = 0;
+    if (read_on(0, MSR_PSTATE_DEF0 + i, now) && now == table_word(int(i))) return true;
+    return holds_exactly(layout, table_word(int(i)), pstate.table.rows[i]);
+}
+
+// Whether processor p needs row i written: on layouts that write only what changed, when its
+// register differs (or cannot be read); elsewhere always.
+bool needs_write(const Layout& layout, uint32_t p, uint32_t i, uint64_t value) {
+    uint64_t now = 0;
+    return !layout.zen || !read_on(p, MSR_PSTATE_DEF0 + i, now) || now != value;
+}
+
+// Sets LockTscToCurrP0 on every processor and reads it back; false when any processor
+// did not take it.
+bool lock_tsc() {
+    for (uint32_t p = 0; p < startup.processor_count; ++p) {
+        uint64_t hwcr = 0;
+        if (!read_on(p, MSR_HWCR, hwcr)) return false;
+        if (hwcr & lock_tsc_to_p0) continue;
+        hw_wrmsr_on(p, MSR_HWCR, uint32_t(hwcr) | lock_tsc_to_p0, uint32_t(hwcr >> 32));
+        if (!read_on(p, MSR_HWCR, hwcr) || !(hwcr & lock_tsc_to_p0)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ApplyResult plan_apply(ApplyPlan& plan) {
+    if (!layout_writable()) return ApplyResult::unsupported;
+    if (!all_processors_reachable()) return ApplyResult::unreachable;
+    const Layout& layout = current_layout();
+    plan = ApplyPlan{};
+    plan.count = load_shared(pstate.pstate_count);
+
+    const PstateTable before = pstate.table;
+    auto restore = [&] {
+        std::memcpy(pstate.table.reg_low, before.reg_low, sizeof before.reg_low);
+        std::memcpy(pstate.table.reg_high, before.reg_high, sizeof before.reg_high);
+    };
+    // Every row is encoded, also those beyond the readable ones (they are not written).
+    for (int i = 0; i < pstate_rows; ++i) {
+        uint64_t reg = table_word(i);
+        const bool encoded = encode_row(layout, pstate.table.rows[i], reg);
+        if (!encoded && uint32_t(i) < plan.count) {
+            restore();
+            return ApplyResult::out_of_range;
+        }
+        pstate.table.reg_low[i] = uint32_t(reg);
+        pstate.table.reg_high[i] = uint32_t(reg >> 32);
+    }
+    for (uint32_t i = 0; i < plan.count; ++i) {
+        if (!writable_row(layout, i)) {
+            restore();
+            return ApplyResult::out_of_range;
+        }
+        plan.after[i] = table_word(int(i));
+        plan.before[i] = plan.after[i];
+        read_on(0, MSR_PSTATE_DEF0 + i, plan.before[i]);
+        for (uint32_t p = 0; p < startup.processor_count && !plan.write[i]; ++p)
+            plan.write[i] = needs_write(layout, p, i, plan.after[i]);
+    }
+    return ApplyResult::ok;
+}
+
+ApplyResult carry_out(const ApplyPlan& plan) {
+    const Layout& layout = current_layout();
+    // P0's frequency sets the time-stamp counter's rate where the layout says so: lock the counter
+    // to the rate it has now before P0 changes, or write nothing.
+    if (layout.zen && plan.count > 0 && plan.write[0]) {
+        bool frequency_changes = false;
+        for (uint32_t p = 0; p < startup.processor_count; ++p) {
+            uint64_t now = 0;
+            frequency_changes = frequency_changes || !read_on(p, MSR_PSTATE_DEF0, now) ||
+                                ((now ^ plan.after[0]) & frequency_mask(layout)) != 0;
+        }
+        if (frequency_changes && !lock_tsc()) return ApplyResult::tsc_unlocked;
+    }
+    for (uint32_t i = 0; i < plan.count; ++i) {
+        actions.expected_low[i] = uint32_t(plan.after[i]);
+        actions.expected_high[i] = uint32_t(plan.after[i] >> 32);
+    }
+    for (uint32_t i = 0; i < plan.count; ++i) {
+        if (!plan.write[i]) continue;
+        for (uint32_t p = 0; p < startup.processor_count; ++p)
+            if (needs_write(layout, p, i, plan.after[i]))
+                hw_wrmsr_on(p, MSR_PSTATE_DEF0 + i, uint32_t(plan.after[i]), uint32_t(plan.after[i] >> 32));
+    }
+    platform::os_sleep_ms(1);
+    // Every processor must now hold every row.
+    for (uint32_t p = 0; p < startup.processor_count; ++p) {
+        for (uint32_t i = 0; i < plan.count; ++i) {
+            uint64_t now = 0;
+            if (!read_on(p, MSR_PSTATE_DEF0 + i, now) || now != plan.after[i])
+                return ApplyResult::not_accepted;
+        }
+    }
+    return ApplyResult::ok;
 }
 
 void apply_settings(int32_t) {
-    if (register_layout(startup.ex_family, startup.ex_model) == Layout::unknown) {
-        tk::show_message("unsupported p-state layout", "warning");
+    ApplyPlan plan;
+    ApplyResult result = plan_apply(plan);
+    if (result != ApplyResult::ok) {
+        tk::show_message(apply_text(result), "warning");
         return;
     }
-    if (!all_processors_addressable()) return;
-
-    const uint32_t count = load_shared(pstate.pstate_count);
-    const PstateTable before = pstate.table;
-    for (int i = 0; i < pstate_rows; ++i) encode_edited_row(i);
-    bool writable = true;
-    for (uint32_t i = 0; i < count; ++i) writable = writable && writable_row(i);
-    if (!writable) {
-        // Put the words back: nothing was written, so the table keeps what the processor holds.
-        for (int i = 0; i < pstate_rows; ++i) {
-            pstate.table.reg_low[i] = before.reg_low[i];
-            pstate.table.reg_high[i] = before.reg_high[i];
-        }
-        tk::show_message("value out of range: nothing written", "warning");
+    result = carry_out(plan);
+    if (result == ApplyResult::tsc_unlocked) {
+        tk::show_message(apply_text(result), "warning");
         return;
     }
-
-    for (int i = 0; i < pstate_rows; ++i) {
-        actions.expected_low[i] = pstate.table.reg_low[i];
-        actions.expected_high[i] = pstate.table.reg_high[i];
-    }
-    for (uint32_t i = 0; i < count; ++i)
-        write_all_cores(MSR_PSTATE_DEF0 + i, pstate.table.reg_low[i], pstate.table.reg_high[i]);
-    platform::os_sleep_ms(1);
-
+    const PstateTable written = pstate.table;
     read_pstates();
-    for (int i = 0; i < pstate_rows; ++i) {
-        if (pstate.table.reg_low[i] != actions.expected_low[i] ||
-            pstate.table.reg_high[i] != actions.expected_high[i]) {
-            tk::show_message("not all settings accepted", "warning");
-            break;
-        }
-    }
-    decode_pstates(startup.ex_family);
+    // What the processor reports may differ from what was written even where every row was
+    // accepted: rows beyond the readable ones keep their encoded words and compare equal.
+    bool differs = result == ApplyResult::not_accepted;
+    for (int i = 0; i < pstate_rows && !differs; ++i)
+        differs =
+            pstate.table.reg_low[i] != written.reg_low[i] || pstate.table.reg_high[i] != written.reg_high[i];
+    if (differs) tk::show_message(apply_text(ApplyResult::not_accepted), "warning");
+    decode_pstates();
     tk::sync_sliders();
     tk::redraw_all();
 }
@@ -138,7 +197,10 @@ void step_up(int32_t) {
     if (load_shared(pstate.auto_mode) != 0) return;
     const uint8_t current = load_shared(pstate.current_index);
     if (current <= load_shared(pstate.pstate_offset)) return;
-    if (!all_processors_addressable()) return;
+    if (!all_processors_reachable()) {
+        tk::show_message(unreachable_text, "warning");
+        return;
+    }
     switch_to(static_cast<uint8_t>(current - 1));
 }
 
@@ -146,13 +208,16 @@ void step_down(int32_t) {
     if (load_shared(pstate.auto_mode) != 0) return;
     const uint8_t current = load_shared(pstate.current_index);
     if (current + 1 >= load_shared(pstate.pstate_count)) return;
-    if (!all_processors_addressable()) return;
+    if (!all_processors_reachable()) {
+        tk::show_message(unreachable_text, "warning");
+        return;
+    }
     switch_to(static_cast<uint8_t>(current + 1));
 }
 
 void refresh(int32_t) {
     read_pstates();
-    decode_pstates(startup.ex_family);
+    decode_pstates();
     tk::sync_sliders();
     tk::redraw_all();
 }

@@ -11,11 +11,43 @@ struct ActionState {
 };
 extern ActionState actions;
 
-// Most processors one affinity mask can name.
-inline constexpr uint32_t max_processors = sizeof(uintptr_t) * 8;
+// True when the hardware layer can name every processor one by one. Writing only some of
+// them would leave the processors with different tables, so otherwise nothing is written.
+bool all_processors_reachable();
 
-// Writes the 64-bit value high:low to the register on every processor.
+// The message for a machine whose processors cannot all be reached.
+inline constexpr const char* unreachable_text = "cannot reach every processor: nothing written";
+
+// Writes the 64-bit value high:low to the register on every processor (nothing at all when
+// not every processor can be reached).
 void write_all_cores(uint32_t reg, uint32_t low, uint32_t high);
+
+// What applying the table comes to.
+enum class ApplyResult : uint8_t {
+    ok,
+    unsupported,  // the layout is not known for certain, or not writable
+    unreachable,  // not every processor can be named
+    out_of_range, // an edited value the register cannot hold exactly
+    tsc_unlocked, // the time-stamp counter could not be locked before P0's frequency changed
+    not_accepted, // a processor holds something else after the write
+};
+
+// The warning text of a result (nullptr for ok).
+const char* apply_text(ApplyResult result);
+
+// The rows an apply writes, with the values before (as read on the first processor) and after.
+struct ApplyPlan {
+    uint32_t count; // readable rows
+    bool write[8];  // row i is written on at least one processor
+    uint64_t before[8], after[8];
+};
+
+// Encodes the edited rows and works out what to write, without writing anything. On
+// failure the table's register words are left as they were.
+ApplyResult plan_apply(ApplyPlan& plan);
+
+// Writes the plan on every processor, then reads every processor back.
+ApplyResult carry_out(const ApplyPlan& plan);
 
 // Encodes the edited rows, writes the readable definition registers on every processor,
 // reads them back and reports when the processor did not take them all.

@@ -91,8 +91,8 @@ static void wait_for_governor() {
 void toggle_auto(int32_t) {
     const uint8_t mode = load_shared(pstate.auto_mode) ^ 1;
     if (mode & 1) {
-        if (startup.processor_count > max_processors) {
-            tk::show_message("more than 64 processors: nothing written", "warning");
+        if (!all_processors_reachable()) {
+            tk::show_message(unreachable_text, "warning");
         } else {
             // A governor that a load has just stopped may still be finishing its period.
             wait_for_governor();

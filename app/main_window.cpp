@@ -3,7 +3,10 @@
 #include "app/main_window.h"
 
 #include "app/actions.h"
+#include <cstdio>
+
 #include "app/governor.h"
+#include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -11,6 +14,9 @@
 #include "toolkit/widgets.h"
 
 namespace app {
+
+MainWindowState main_window;
+
 namespace {
 
 // The "load" button ignores whether loading worked.
@@ -39,6 +45,10 @@ enum BindingIndex : uint32_t {
     B_REFRESH,
     B_EXIT,
     B_APPLY,
+    B_AMPS,      // amps[0]: each row's current limit in 1/100 A; + 4 per row
+    B_HEADING,   // the heading text of the layout's header
+    B_NOTE,      // the layout's note
+    B_UNCERTAIN, // 1 when the layout is uncertain
     B_COUNT,
 };
 
@@ -63,6 +73,10 @@ const tk::Binding bindings[B_COUNT] = {
     {nullptr, refresh},
     {nullptr, exit_program},
     {nullptr, apply_settings},
+    {&pstate.amps[0], nullptr},
+    {main_window.heading, nullptr},
+    {main_window.note, nullptr},
+    {&main_window.uncertain, nullptr},
 };
 // clang-format on
 
@@ -134,6 +148,79 @@ constexpr auto programs = tk::assemble([] {
         ink(5),
         slider(69, 124),
         dec(125, 0x14),
+        end(),
+
+        // Fine sliders: one knob step is one value of the field. Bytes 0 and 1 are no value
+        // of the scale: the field is off, or holds something between the steps.
+        label("freq_slider"),
+        ink(5),
+        slider(0, 241),
+        jump_if(0, "freq_off"),
+        jump_if(1, "freq_other"),
+        number(0x40, 1, 25, 350), // MHz, 400 + 25 per step
+        end(),
+        label("freq_off"),
+        text(" off"),
+        end(),
+        label("freq_other"),
+        text("other"),
+        end(),
+        label("svi1_slider"),
+        ink(5),
+        slider(0, 124),
+        jump_if(0, "svi1_off"),
+        jump_if(1, "svi1_other"),
+        dec(125, 0x14), // 12.5 mV steps
+        end(),
+        label("svi1_off"),
+        text("   off"),
+        end(),
+        label("svi1_other"),
+        text(" other"),
+        end(),
+        label("svi2_slider"),
+        ink(5),
+        slider(0, 248),
+        jump_if(0, "svi2_off"),
+        jump_if(1, "svi2_other"),
+        number(0x15, 1, 625, 0), // 6.25 mV steps
+        end(),
+        label("svi2_off"),
+        text("    off"),
+        end(),
+        label("svi2_other"),
+        text("  other"),
+        end(),
+        label("svi3_slider"),
+        ink(5),
+        slider(0, 255),
+        jump_if(0, "svi3_off"),
+        jump_if(1, "svi3_other"),
+        number(0x15, 1, 500, 27500), // 5 mV steps from 0.285 V
+        end(),
+        label("svi3_off"),
+        text("    off"),
+        end(),
+        label("svi3_other"),
+        text("  other"),
+        end(),
+        label("divisor"),
+        ink(5),
+        text("/"),
+        number(0x22, 1, 25, 100), // quarters from 1.00
+        end(),
+        label("amps"),
+        ink(6),
+        number(0x32, 4, 1, 0), // 1/100 A
+        end(),
+        label("heading_ext"),
+        string(),
+        end(),
+        label("layout_note"),
+        jump_if_at(0, "layout_note_text", ref(B_UNCERTAIN)),
+        ink(7),
+        label("layout_note_text"),
+        string(),
         end(),
 
         label("nb_indicator"),
@@ -239,6 +326,39 @@ constexpr std::array<tk::Template, 7> row_set(const tk::Template& nb) {
 constexpr auto pstate_row = row_set(nb_slider);
 constexpr auto pstate_row_f15 = row_set(nb_indicator);
 
+//                          program                  data                  x    y    width height pos row kind         colour flags            hotkey
+constexpr tk::Template freq_slider =
+    {P("freq_slider"),     ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+constexpr tk::Template divisor =
+    {P("divisor"),         ref(B_ROWS, 1),       284,   8,  68,   24,   0,  0, KIND_STATIC, face, 0,    0, 0};
+constexpr tk::Template svi1_slider =
+    {P("svi1_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+constexpr tk::Template svi2_slider =
+    {P("svi2_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+constexpr tk::Template svi3_slider =
+    {P("svi3_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+constexpr tk::Template amps =
+    {P("amps"),            ref(B_AMPS),          444,   8,  68,   24,   0,  0, KIND_STATIC, face, 0,    0, 0};
+
+// Rows of the other layouts: the P-state button and the register dumps, then the layout's columns.
+constexpr std::array<tk::Template, 7> columns(const tk::Template& a, const tk::Template& b,
+                                              const tk::Template& c = tk::Template{}) {
+    return {row_start[0], row_start[1], row_start[2], a, b, c, tk::Template{}};
+}
+constexpr auto row_f15_svi2 = columns(row_start[3], svi2_slider, nb_indicator);
+constexpr auto row_svi1 = columns(freq_slider, svi1_slider);
+constexpr auto row_family14h = columns(divisor, svi1_slider);
+constexpr auto row_zen_svi2 = columns(freq_slider, svi2_slider, amps);
+constexpr auto row_zen_svi3 = columns(freq_slider, svi3_slider, amps);
+constexpr auto row_raw = columns(tk::Template{}, tk::Template{});
+
+const tk::Template header_ext[] = {
+    header[0], header[1], header[2], header[3],
+    {P("heading_ext"),     ref(B_HEADING),       108,  44, 256,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("layout_note"),     ref(B_NOTE),            8,  44,  96,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {},
+};
+
 const tk::Template empty_row[] = {
     {P("empty_row"),       0,                      8,   8,  88,   24,   0,  0, KIND_STATIC, face, 0,    0, 0},
     {},
@@ -246,8 +366,20 @@ const tk::Template empty_row[] = {
 // clang-format on
 
 // Indexed by set number.
-const tk::Template* const template_sets[] = {header, button_bar, pstate_row.data(), pstate_row_f15.data(),
-                                             empty_row};
+const tk::Template* const template_sets[] = {
+    header,
+    button_bar,
+    pstate_row.data(),
+    pstate_row_f15.data(),
+    empty_row,
+    header_ext,
+    row_f15_svi2.data(),
+    row_svi1.data(),
+    row_family14h.data(),
+    row_zen_svi2.data(),
+    row_zen_svi3.data(),
+    row_raw.data(),
+};
 
 } // namespace
 
@@ -262,8 +394,13 @@ void install_main_window() {
     tk::set_resources(resources);
 }
 
-void add_main_window(uint32_t count, int32_t row_set) {
-    tk::add_template_set(0, 0, 0, SET_HEADER);
+void add_main_window(uint32_t count, const Layout& layout, bool certain) {
+    std::snprintf(main_window.heading, sizeof main_window.heading, "%s",
+                  layout.heading ? layout.heading : "");
+    std::snprintf(main_window.note, sizeof main_window.note, "%s", certain ? layout.note : "uncertain");
+    main_window.uncertain = certain ? 0 : 1;
+    const int32_t row_set = layout.row_set;
+    tk::add_template_set(0, 0, 0, layout.header_set);
     for (uint32_t i = 0; i < 8; ++i) {
         const int32_t y = static_cast<int32_t>(68 + 36 * i);
         tk::add_template_set(static_cast<int32_t>(i), y, 0, i < count ? row_set : SET_EMPTY_ROW);

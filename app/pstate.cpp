@@ -1,6 +1,7 @@
 // Reading and decoding the P-state registers, and encoding edited rows back.
 #include "app/pstate.h"
 
+#include "app/layouts.h"
 #include "platform/hw.h"
 
 namespace app {
@@ -14,8 +15,10 @@ void reset_pstate() {
 void read_pstates() {
     uint32_t high = 0;
     Rdmsr(MSR_PSTATE_STATUS, &pstate.status_low, &high);
+    // Only processors with a COFVID status register number their P-states two ways (boosted
+    // rows); elsewhere the status register alone tells the current P-state.
     uint32_t cofvid_high = 0;
-    Rdmsr(MSR_COFVID_STATUS, &pstate.cofvid_low, &cofvid_high);
+    if (current_layout().cofvid) Rdmsr(MSR_COFVID_STATUS, &pstate.cofvid_low, &cofvid_high);
 
     // A failed read stops the loop; that row and the ones after it keep what they held.
     uint8_t count = 0;
@@ -28,31 +31,20 @@ void read_pstates() {
     }
     store_shared(pstate.pstate_count, count);
 
-    uint32_t hardware = (pstate.cofvid_low >> 16) & 7;
+    uint32_t hardware = current_layout().cofvid ? (pstate.cofvid_low >> 16) & 7 : 0;
     uint32_t software = pstate.status_low & 7;
     store_shared(pstate.pstate_offset, static_cast<uint8_t>(hardware > software ? hardware - software : 0));
 }
 
-PstateRow decode_row(uint32_t low, uint32_t high, uint8_t ex_family) {
-    PstateRow row{};
-    row.state = static_cast<uint8_t>(high >> 31);
-    uint32_t multi = ((low & 0x3F) + 16) / (1u << ((low >> 6) & 7));
-    row.multi = static_cast<uint8_t>(multi < 8 ? 8 : multi);
-    if (uses_family15h_fields(ex_family)) {
-        row.vcore = static_cast<uint8_t>(124 - ((low >> 10) & 0x7F));
-        row.nb = static_cast<uint8_t>((low >> 22) & 1);
-    } else {
-        row.vcore = static_cast<uint8_t>(124 - ((low >> 9) & 0x7F));
-        row.nb = static_cast<uint8_t>(124 - (low >> 25));
-    }
-    return row;
-}
-
-void decode_pstates(uint8_t ex_family) {
+void decode_pstates() {
+    const Layout& layout = current_layout();
     uint32_t current = (pstate.status_low & 7) + load_shared(pstate.pstate_offset);
     store_shared(pstate.current_index, static_cast<uint8_t>(current));
     for (int i = 0; i < pstate_rows; ++i) {
-        PstateRow row = decode_row(pstate.table.reg_low[i], pstate.table.reg_high[i], ex_family);
+        const uint64_t reg = join(pstate.table.reg_low[i], pstate.table.reg_high[i]);
+        const PstateRow row = decode_row(layout, reg);
+        const Quantity amps = current_of(layout, reg);
+        pstate.amps[i] = amps.state == Quantity::value ? uint32_t(amps.amount) : 0;
         PstateRow& out = pstate.table.rows[i];
         store_shared(out.state,
                      static_cast<uint8_t>(row.state | (static_cast<uint32_t>(i) == current ? 2 : 0)));
@@ -60,24 +52,6 @@ void decode_pstates(uint8_t ex_family) {
         out.vcore = row.vcore;
         out.nb = row.nb;
     }
-}
-
-void encode_row(const PstateRow& row, uint32_t& low, uint32_t& high, uint8_t ex_family) {
-    uint32_t multi = row.multi;
-    uint32_t did = 0;
-    if (multi < 16) {
-        did = 1;
-        multi *= 2;
-    }
-    uint32_t fid = (multi - 16) & 0x3F;
-    uint32_t vid = (124u - row.vcore) & 0x7F;
-    if (uses_family15h_fields(ex_family)) {
-        // Only bit 0 of nb is the NB P-state bit; the rest of the byte never reaches the register.
-        low = (low & 0xFFBE0000) | fid | did << 6 | vid << 10 | (row.nb & 1u) << 22;
-    } else {
-        low = (low & 0x01FF0000) | fid | did << 6 | vid << 9 | ((124u - row.nb) & 0x7F) << 25;
-    }
-    high = (high & 0x7FFFFFFF) | (row.state & 1u) << 31;
 }
 
 } // namespace app

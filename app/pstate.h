@@ -1,6 +1,6 @@
 // The P-state table: the program's copy of the eight P-state definition
 // registers and the four editable bytes per P-state that the row widgets are
-// bound to, with reading, decoding and encoding for the two register layouts.
+// bound to, with reading and decoding (the register layouts are in layouts.h).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -40,6 +40,7 @@ struct PstateState {
     uint8_t current_index; // current P-state in hardware numbering
     uint32_t status_low;   // low word of the P-state status register
     uint32_t cofvid_low;   // low word of the COFVID status register
+    uint32_t amps[pstate_rows]; // each row's current limit in 1/100 A, for the window (0 when unknown)
 };
 extern PstateState pstate;
 
@@ -62,37 +63,12 @@ inline void store_shared(uint8_t& byte, uint8_t value) {
     std::atomic_ref<uint8_t>(byte).store(value, std::memory_order_release);
 }
 
-// Which register layout the processor has, by combined family and model.
-enum class Layout : uint8_t {
-    older,     // family 10h: core VID 15..9, northbridge VID 31..25
-    family15h, // family 15h models 10h and up, family 16h: 8-bit core VID 16..9, NB P-state bit 22
-    unknown, // any other family: decoded for display with the layout its family number selects, never written
-};
-
-// The layout the table is decoded with: the family-15h layout from ex_family 21 on.
-constexpr bool uses_family15h_fields(uint8_t ex_family) {
-    return ex_family >= 0x15;
-}
-
-// The layout that writing definition registers may rely on; unknown forbids every definition write.
-constexpr Layout register_layout(uint8_t ex_family, uint8_t ex_model) {
-    if (ex_family == 0x10) return Layout::older;
-    if ((ex_family == 0x15 && ex_model >= 0x10) || ex_family == 0x16) return Layout::family15h;
-    return Layout::unknown;
-}
-
 // Reads the status, COFVID and definition registers; sets the count and the boost offset.
 void read_pstates();
 
-// Sets current_index and the four row bytes of all eight rows from the registers.
-void decode_pstates(uint8_t ex_family);
-
-// The row bytes of one row as decode_pstates would set them from the register words
-// (without the current-row mark and before any slider clamp).
-PstateRow decode_row(uint32_t low, uint32_t high, uint8_t ex_family);
-
-// Encodes a row's bytes into its register words (the words keep their other bits).
-void encode_row(const PstateRow& row, uint32_t& low, uint32_t& high, uint8_t ex_family);
+// Sets current_index and the four row bytes of all eight rows from the registers, with the
+// layout in use; also the current limit of each row.
+void decode_pstates();
 
 // Back to the start state (all zero).
 void reset_pstate();

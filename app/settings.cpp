@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/governor.h"
+#include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/startup.h"
 #include "platform/files.h"
@@ -21,11 +22,9 @@ namespace {
 // Readers of the plain format ignore it; files without it load as before.
 constexpr char trailer_tag[4] = {'Q', 'L', 'Y', 'T'};
 constexpr size_t trailer_size = 5;
-constexpr uint8_t trailer_older = 1;     // core VID 15..9, northbridge VID
-constexpr uint8_t trailer_family15h = 2; // core VID 16..10, NB P-state bit
-
+// The trailer's layout code comes from the layout table (1 family 10h, 2 family 15h SVI2, ...).
 uint8_t own_trailer_layout() {
-    return uses_family15h_fields(startup.ex_family) ? trailer_family15h : trailer_older;
+    return current_layout().code;
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "app/actions.h"
+#include "app/cli.h"
 #include "app/governor.h"
+#include "app/layouts.h"
 #include "app/main_window.h"
 #include "app/pstate.h"
 #include "app/settings.h"
@@ -23,9 +25,9 @@ void reset_startup() {
     startup = StartupState{};
 }
 
-void end_process() {
-    if (startup.exit_process != nullptr) startup.exit_process(0);
-    platform::os_exit_process(0);
+void end_process(uint32_t code) {
+    if (startup.exit_process != nullptr) startup.exit_process(code);
+    platform::os_exit_process(code);
 }
 
 const char* skip_program_name() {
@@ -72,29 +74,35 @@ void identify_processor(uint32_t eax) {
     end_process();
 }
 
+const char* open_processor() {
+    if (InitializeOls() == 0) return "couldn't init winring0";
+    if (GetDllStatus() != 0) return "winring0 driver error";
+    Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
+    identify_processor(startup.cpuid[0]);
+    uint32_t simulated = hw_simulated_processor_count();
+    startup.processor_count = simulated != 0 ? simulated : platform::os_processor_count();
+    choose_layout(startup.ex_family, startup.ex_model);
+    read_pstates();
+    refine_layout(pstate.table.reg_low, pstate.table.reg_high, load_shared(pstate.pstate_count));
+    if (load_shared(pstate.pstate_count) < 2) return no_pstates_text;
+    decode_pstates();
+    return nullptr;
+}
+
 void run_program() {
     tk::input.char_input = 0;
     startup.cmdline_cursor = skip_program_name();
+    const int command = run_command(startup.argc, startup.argv);
+    if (command >= 0) end_process(uint32_t(command));
+
     platform::os_raise_priority();
     build_settings_path();
     tk::window.before_present_hook_enabled = 0;
     tk::create_window(0, 400, 544, "QUILM (manual)");
 
-    if (InitializeOls() == 0) fail("couldn't init winring0", false);
-    if (GetDllStatus() != 0) fail("winring0 driver error", false);
-
-    Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
-    identify_processor(startup.cpuid[0]);
-    const int32_t row_set = startup.ex_family < 0x15 ? SET_PSTATE_ROW : SET_PSTATE_ROW_F15;
-    uint32_t simulated = hw_simulated_processor_count();
-    startup.processor_count = simulated != 0 ? simulated : platform::os_processor_count();
-
-    read_pstates();
-    if (load_shared(pstate.pstate_count) < 2) fail("couldn't read any p-states", true);
-
+    if (const char* failure = open_processor()) fail(failure, failure == no_pstates_text);
     install_main_window();
-    add_main_window(load_shared(pstate.pstate_count), row_set);
-    decode_pstates(startup.ex_family);
+    add_main_window(load_shared(pstate.pstate_count), current_layout(), layout_state.certain);
 
     next_token(startup.arg_buffer);
     if (std::memcmp(startup.arg_buffer, "load", 4) == 0) {

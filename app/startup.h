@@ -21,6 +21,8 @@ struct StartupState {
     uint32_t processor_count;               // processors the program writes to
     void (*exit_process)(
         uint32_t code); // tests end the process their own way (by throwing); null: the system's exit
+    int argc;           // the program's arguments, for the words that need no window
+    char** argv;
 };
 extern StartupState startup;
 
@@ -36,8 +38,15 @@ void build_settings_path();
 // Sets family, model, stepping, ex_family and ex_model from CPUID leaf 1 eax.
 void identify_processor(uint32_t eax);
 
-// Ends the process with exit code 0 through exit_process.
-[[noreturn]] void end_process();
+// Ends the process with the exit code (0 unless a command-line word says otherwise) through exit_process.
+[[noreturn]] void end_process(uint32_t code = 0);
+
+// Opens hardware access, identifies the processor, chooses its register layout and reads and
+// decodes the P-state table. nullptr when ready, else the failure's text; after "couldn't read
+// any p-states" hardware access is still open.
+const char* open_processor();
+
+inline constexpr const char* no_pstates_text = "couldn't read any p-states";
 
 // Runs the whole program: start-up, the message loop, shutdown; ends the process with exit code 0.
 [[noreturn]] void run_program();

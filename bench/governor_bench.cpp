@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/governor.h"
+#include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/startup.h"
 #include "platform/hw.h"
@@ -25,7 +26,8 @@ void BM_GovernorTenSecondsOfAutoMode(benchmark::State& state) {
     InitializeOls();
     app::startup.processor_count = 4;
     app::read_pstates();
-    app::decode_pstates(0x10);
+    app::choose_layout(0x10, 4);
+    app::decode_pstates();
     double share = 0;
     for (auto _ : state) {
         const double before = cpu_seconds();

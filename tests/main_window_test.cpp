@@ -67,7 +67,7 @@ TEST_F(MainWindow, LayoutForEveryPstateCount) {
             ASSERT_NE(label, -1) << i;
             EXPECT_EQ(wrow(label), i);
             EXPECT_EQ(wkind(label), i < c.n ? KIND_TOGGLE : KIND_STATIC);
-            EXPECT_EQ(wgroup(label), i < c.n ? (c.f15 ? 3 : 2) : 4);
+            EXPECT_EQ(wgroup(label), i < c.n ? (c.f15 ? 6 : 2) : 4);
             if (i >= c.n) continue;
             EXPECT_EQ(wkind(at(284, y)), KIND_SLIDER);
             EXPECT_EQ(wkind(at(364, y)), KIND_SLIDER);
@@ -164,7 +164,7 @@ TEST_F(MainWindow, UpDownAndAutoFromTheButtonBar) {
 }
 
 TEST_F(MainWindow, GoldenPicturesAfterStartUp) {
-    for (const char* sim : {"fam10h", "fam15h"}) {
+    for (const char* sim : {"fam10h", "fam15h", "fam17h"}) {
         open(sim);
         const auto& h = platform::headless;
         ASSERT_EQ(h.frame.size(), 544u * 400u);

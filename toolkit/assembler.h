@@ -45,6 +45,7 @@ enum class Shape : uint8_t {
     ref_u8,      // align; u32 reference; one byte
     ref_u8_u8,   // align; u32 reference; two bytes
     ref_u16_u16, // align; u32 reference; two 16-bit sizes
+    number,      // two bytes; a 16-bit scale; align; u32 offset
 };
 
 struct Instruction {
@@ -139,6 +140,11 @@ constexpr Instruction dec16_at(uint32_t ref, uint8_t scale, uint8_t format) {
 }
 constexpr Instruction dec32_at(uint32_t ref, uint8_t scale, uint8_t format) {
     return {.shape = Shape::ref_u8_u8, .op = OP_DEC32_AT, .a = scale, .b = detail::decimal_format(format), .ref = ref};
+}
+// The bound value, read as `size` bytes (1, 2 or 4), times scale plus offset, as a decimal field.
+constexpr Instruction number(uint8_t format, uint8_t size, uint16_t scale, uint32_t offset) {
+    return {.shape = Shape::number, .op = OP_NUMBER, .a = detail::decimal_format(format), .b = size, .w = scale,
+            .ref = offset};
 }
 constexpr Instruction trace(uint32_t ref) { return {.shape = Shape::ref, .op = OP_TRACE, .ref = ref}; }
 constexpr Instruction mask(uint32_t ref, uint16_t width, uint16_t height) {
@@ -244,6 +250,12 @@ template <class List> constexpr uint32_t lay_out(const List& list, uint8_t* out,
             w.put32(i.ref);
             w.put16(i.w);
             w.put16(i.h);
+            break;
+        case Shape::number:
+            w.put(i.a);
+            w.put(i.b);
+            w.put16(i.w);
+            w.put32(i.ref);
             break;
         }
     }

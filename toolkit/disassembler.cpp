@@ -191,6 +191,20 @@ uint32_t image_instruction(const char* name, Code& c, Out& o) {
     return c.pc;
 }
 
+uint32_t number_instruction(const char* name, Code& c, Out& o) {
+    uint8_t format = c.u8(), size = c.u8();
+    uint16_t scale = c.u16();
+    uint32_t offset = c.aligned_u32();
+    if (!start(name, c, o)) return c.size;
+    operand(o, format, Style::hex);
+    operand(o, size, Style::dec);
+    o.put(' ');
+    o.decimal(scale);
+    o.put(" + ");
+    o.decimal(offset);
+    return c.pc;
+}
+
 uint32_t unknown_instruction(uint8_t op, const Code& c, Out& o) {
     o.put("unknown ");
     o.hex_byte(op);
@@ -216,6 +230,7 @@ uint32_t instruction(Code& c, Out& o) {
     case OP_ROW_DIGIT: return simple("OP_ROW_DIGIT", c, o);
     case OP_CHECK_FRAME: return simple("OP_CHECK_FRAME", c, o);
     case OP_SLIDER: return two_byte_instruction("OP_SLIDER", c, o, Style::dec, Style::dec);
+    case OP_NUMBER: return number_instruction("OP_NUMBER", c, o);
     case OP_HEX_AT: return ref_instruction("OP_HEX_AT", c, o, 1, Style::hex, Style::hex);
     case OP_DEC8_AT: return ref_instruction("OP_DEC8_AT", c, o, 2, Style::dec, Style::hex);
     case OP_DEC16_AT: return ref_instruction("OP_DEC16_AT", c, o, 2, Style::dec, Style::hex);

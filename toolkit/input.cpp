@@ -56,10 +56,21 @@ void call_key_hook(uint32_t code) {
     if (window.hooks.key) window.hooks.key(code);
 }
 
-// Keeps a slider knob on its track: 0 .. width - 12, and 0 for a slider no wider than its knob.
+// Keeps a slider knob on its track: 0 .. width - 12, and 0 for a slider no wider than its knob;
+// a fine slider's pos counts values, 0 .. hi - lo.
 uint16_t clamp_slider_pos(int32_t id, int32_t pos) {
-    const int32_t last = std::max(0, int32_t{wwidth(id)} - knob_width);
+    int32_t last = std::max(0, int32_t{wwidth(id)} - knob_width);
+    uint8_t lo = 0, hi = 0;
+    if (wflags(id) & FLAG_FINE) last = slider_range(id, lo, hi) ? hi - lo : 0;
     return static_cast<uint16_t>(std::clamp(pos, 0, last));
+}
+
+// How far a drag moves the knob: pixels, or on a fine slider the values those pixels stand for.
+int32_t drag_steps(int32_t id, int32_t pixels) {
+    uint8_t lo = 0, hi = 0;
+    const int32_t travel = int32_t{wwidth(id)} - knob_width;
+    if (!(wflags(id) & FLAG_FINE) || travel <= 0 || !slider_range(id, lo, hi)) return pixels;
+    return pixels * (hi - lo) / travel;
 }
 
 // Gives the focus to id (or none) and redraws the widget that lost it, then the one that got it.
@@ -257,7 +268,8 @@ void mouse_move(int32_t y, int32_t x, uintptr_t buttons) {
         if (!(buttons & MK_LBUTTON)) return left_release(y, x);
         if (valid_id(pressed) && wkind(pressed) == KIND_SLIDER) {
             // The knob keeps its offset from the pointer, wherever the pointer goes.
-            wpos(pressed) = clamp_slider_pos(pressed, x - input.press_x + input.press_pos);
+            wpos(pressed) =
+                clamp_slider_pos(pressed, drag_steps(pressed, x - input.press_x) + input.press_pos);
             redraw_widget(pressed);
         } else if (valid_id(pressed) && wkind(pressed) == KIND_CANVAS && window.hooks.canvas) {
             const int32_t h = hit_test(y, x);

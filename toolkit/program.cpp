@@ -10,6 +10,7 @@
 // needed them draws nothing.
 #include "toolkit/program.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "toolkit/draw.h"
@@ -134,17 +135,27 @@ uint16_t knob_position(uint8_t v, uint8_t lo, uint8_t hi, int32_t travel) {
     return static_cast<uint16_t>(((v - lo) * travel + range - 1) / range);
 }
 
+// A fine slider's knob: pos counts values from lo, the knob moves across the track in proportion.
+int32_t fine_knob_pixel(int32_t pos, uint8_t lo, uint8_t hi, int32_t travel) {
+    const int32_t range = hi - lo;
+    if (range <= 0 || travel <= 0) return 0;
+    return std::min(pos, range) * travel / range;
+}
+
 void slider(Run& r, uint8_t lo, uint8_t hi) {
     const int32_t t = r.y + r.height - 10;
+    const int32_t travel = r.width - 12;
+    const bool fine = wflags(r.id) & FLAG_FINE;
     draw_line(r.x, t, r.x + r.width - 1, LINE_H, 2);
     draw_line(r.x + 1, t + 1, r.x + r.width - 2, LINE_H, 1);
     draw_line(r.x, t + 3, r.x + r.width - 1, LINE_H, 4);
     const int32_t pos = wpos(r.id);
-    fill_rect(r.x + pos, t - 5, 11, 14, (wflags(r.id) & FLAG_PRESSED) ? 2 : 3);
-    draw_frame(r.x + pos, t - 6, 12, 16, FRAME_RAISED);
+    const int32_t knob = fine && lo <= hi ? fine_knob_pixel(pos, lo, hi, travel) : pos;
+    fill_rect(r.x + knob, t - 5, 11, 14, (wflags(r.id) & FLAG_PRESSED) ? 2 : 3);
+    draw_frame(r.x + knob, t - 6, 12, 16, FRAME_RAISED);
     // A track with no room for the knob to travel, or an empty range, has no value to give.
-    const int32_t travel = r.width - 12;
-    if (r.bound != nullptr && travel > 0 && lo <= hi) *r.bound = slider_value(pos, lo, hi, travel);
+    if (r.bound == nullptr || travel <= 0 || lo > hi) return;
+    *r.bound = fine ? static_cast<uint8_t>(lo + std::min(pos, hi - lo)) : slider_value(pos, lo, hi, travel);
 }
 
 void text(Run& r) {
@@ -313,6 +324,17 @@ void run(Run& r) {
             slider(r, lo, hi);
             break;
         }
+        case OP_NUMBER: {
+            uint8_t format = read_u8(r), size = read_u8(r);
+            uint16_t scale = read_u16(r);
+            uint32_t offset = read_aligned_u32(r);
+            if (r.overrun) return;
+            if (r.bound != nullptr) {
+                const uint32_t value = load(r.bound, size == 4 ? 4 : size == 2 ? 2 : 1);
+                r.pen_x = draw_number_field(value * scale + offset, 1, format, r.pen_x, r.pen_y, r.ink);
+            }
+            break;
+        }
         case OP_HEX_AT: {
             const uint8_t* at = bound_address(read_aligned_u32(r));
             uint8_t format = read_u8(r);
@@ -379,6 +401,7 @@ void skip_operands(Run& r, uint8_t op) {
     case OP_BAR:
     case OP_DEC:
     case OP_SLIDER: read_u16(r); break;
+    case OP_NUMBER: read_u16(r), read_u16(r), read_aligned_u32(r); break;
     case OP_TEXT:
         for (uint8_t c = read_u8(r); !r.overrun && c != TEXT_END; c = read_u8(r)) {
             if (c == TEXT_NEWLINE) read_u8(r);
@@ -433,8 +456,14 @@ void sync_sliders() {
         uint8_t& value = *r.bound;
         if (value < lo) value = lo;
         if (value > hi) value = hi;
-        wpos(id) = knob_position(value, lo, hi, travel);
+        wpos(id) = (wflags(id) & FLAG_FINE) ? uint16_t(value - lo) : knob_position(value, lo, hi, travel);
     }
+}
+
+bool slider_range(int32_t id, uint8_t& lo, uint8_t& hi) {
+    if (!valid_id(id) || wkind(id) != KIND_SLIDER) return false;
+    Run r = start_run(id, wprogram(id));
+    return find_slider(r, lo, hi) && lo <= hi;
 }
 
 } // namespace tk

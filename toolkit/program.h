@@ -21,6 +21,7 @@ enum Op : uint8_t {
     OP_ROW_DIGIT    = 23,
     OP_CHECK_FRAME  = 24,
     OP_SLIDER       = 25,  // u8 min; u8 max
+    OP_NUMBER       = 26,  // u8 format; u8 size; u16 scale; align; u32 offset
     OP_HEX_AT       = 30,  // align; u32 reference; u8 format
     OP_DEC8_AT      = 31,  // align; u32 reference; u8 scale; u8 format
     OP_DEC16_AT     = 32,
@@ -56,5 +57,8 @@ void redraw_all();
 
 // Clamps each slider's bound byte to its range and moves its knob to match.
 void sync_sliders();
+
+// The range of a slider widget's program; false when it has none.
+bool slider_range(int32_t id, uint8_t& lo, uint8_t& hi);
 
 } // namespace tk

@@ -28,6 +28,7 @@ inline constexpr uint8_t FLAG_ENTER       = 0x04; // Enter activates; inverted f
 inline constexpr uint8_t FLAG_LEFT_RIGHT  = 0x08; // Left/Right move the focus within the group
 inline constexpr uint8_t FLAG_UP_DOWN     = 0x10; // Up/Down move the focus within the group
 inline constexpr uint8_t FLAG_REDRAW_ALL  = 0x20; // redraw every widget after activation
+inline constexpr uint8_t FLAG_FINE        = 0x40; // a slider whose pos counts values, not pixels
 // clang-format on
 
 // A button's action routine, called with the widget id.

@@ -1,0 +1,21 @@
+// The command-line words that work without a window: `quilm list` and the
+// help and version texts.
+#pragma once
+#include <cstdint>
+
+namespace app {
+
+// Exit codes of every word.
+inline constexpr int exit_ok = 0;
+inline constexpr int exit_failed = 1;      // the apply or its verification failed
+inline constexpr int exit_usage = 2;       // unknown word or option
+inline constexpr int exit_environment = 3; // hardware access or a file cannot be used
+
+// Runs the word in argv[1] when it is one that needs no window; returns its exit code, or -1
+// when the window is wanted (no word, or a word beginning with "load").
+int run_command(int argc, char** argv);
+
+// Prints the P-state table: an aligned table, or one JSON object.
+void print_table(bool json);
+
+} // namespace app

@@ -1,0 +1,246 @@
+// The layout table: what each layout reads out of a register, which layout a
+// processor gets, and the encoding of edited row bytes, round trip and bit-exact keep.
+#include <gtest/gtest.h>
+
+#include "app/layouts.h"
+
+namespace {
+
+using app::Column;
+using app::join;
+using app::Layout;
+using app::layouts;
+using app::PstateRow;
+using app::Quantity;
+using Q = Quantity::State;
+
+const Layout& L(app::LayoutId id) {
+    return layouts[id];
+}
+
+// Catches: a wrong bit position, scale, offset or "off" threshold in any layout's formulas.
+TEST(Layouts, WorkedExamplesDecodeExactly) {
+    struct {
+        app::LayoutId layout;
+        uint64_t reg;
+        Quantity mhz, volts, amps;
+    } cases[] = {
+        {app::LAYOUT_ZEN_SVI2, 0x8000000059080890, {Q::value, 360000}, {Q::value, 135000}, {Q::value, 1000}},
+        {app::LAYOUT_ZEN_SVI2, 0x800000004C960C60, {Q::value, 160000}, {Q::value, 100000}, {Q::value, 500}},
+        {app::LAYOUT_ZEN_SVI3, 0x800000005E2FC898, {Q::value, 380000}, {Q::value, 120000}, {Q::value, 1200}},
+        {app::LAYOUT_ZEN_SVI3, 0x800000015E014880, {Q::value, 320000}, {Q::value, 155000}, {Q::value, 1200}},
+        {app::LAYOUT_ZEN5, 0x8000000065AFC352, {Q::value, 425000}, {Q::value, 120000}, {Q::value, 1500}},
+        {app::LAYOUT_ZEN_SVI2, 0x0000000000000000, {Q::off, 0}, {Q::value, 155000}, {Q::value, 0}},
+        {app::LAYOUT_ZEN_SVI2, 0x00000000003E0C85, {Q::value, 221667}, {Q::off, 0}, {Q::value, 0}}, // Vid F8h
+        {app::LAYOUT_ZEN_SVI2,
+         0x0000000000000705,
+         {Q::unknown, 0},
+         {Q::value, 155000},
+         {Q::value, 0}}, // DfsId 7
+        {app::LAYOUT_ZEN_SVI3,
+         0x00000000C0000890,
+         {Q::value, 360000},
+         {Q::off, 0},
+         {Q::unknown, 0}}, // IddDiv 3
+        {app::LAYOUT_ZEN5, 0x0000000000000000, {Q::off, 0}, {Q::off, 0}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY10H, 0x800000583C00140E, {Q::value, 300000}, {Q::value, 142500}, {Q::value, 8800}},
+        {app::LAYOUT_FAMILY10H,
+         0x0000000000F80000 | 0x7C << 9,
+         {Q::value, 160000},
+         {Q::off, 0},
+         {Q::value, 0}},
+        {app::LAYOUT_FAMILY10H,
+         0x0000000000000150,
+         {Q::unknown, 0},
+         {Q::value, 155000},
+         {Q::value, 0}}, // Did 5
+        {app::LAYOUT_FAMILY11H, 0x000000000000004E, {Q::value, 110000}, {Q::value, 155000}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY12H, 0x00000000000000F1, {Q::value, 206667}, {Q::value, 155000}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY15H_SVI2,
+         0x8000005200002A18,
+         {Q::value, 400000},
+         {Q::value, 141875},
+         {Q::value, 8200}},
+        {app::LAYOUT_FAMILY15H_SVI1,
+         0x0000000000002A18,
+         {Q::value, 400000},
+         {Q::value, 128750},
+         {Q::value, 0}},
+        {app::LAYOUT_FAMILY15H_SVI2, 0x000000000001F000, {Q::value, 160000}, {Q::off, 0}, {Q::value, 0}},
+        {app::LAYOUT_UNKNOWN, 0x8000000059080890, {Q::unknown, 0}, {Q::unknown, 0}, {Q::unknown, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << L(c.layout).name << " " << std::hex << c.reg);
+        for (auto [got, want] : {std::pair{app::frequency_of(L(c.layout), c.reg), c.mhz},
+                                 std::pair{app::voltage_of(L(c.layout), c.reg), c.volts},
+                                 std::pair{app::current_of(L(c.layout), c.reg), c.amps}}) {
+            EXPECT_EQ(got.state, want.state);
+            if (want.state == Q::value) {
+                EXPECT_EQ(got.amount, want.amount);
+            }
+        }
+    }
+    EXPECT_EQ(app::nb_voltage_of(L(app::LAYOUT_FAMILY10H), 0x800000583C00140E).amount, 117500);
+    EXPECT_EQ(app::divisor_quarters(L(app::LAYOUT_FAMILY14H), 0x0000000000000032), 4u * 3 + 2 + 4);
+}
+
+// Catches: a model range off by one, a guess marked certain, an unknown family written.
+TEST(Layouts, ChoiceByFamilyAndModel) {
+    struct {
+        uint8_t family, model;
+        const char* layout;
+        bool writable;
+    } cases[] = {
+        {0x10, 0x04, "family-10h", true},
+        {0x11, 0x03, "family-11h", true},
+        {0x12, 0x01, "family-12h", false},
+        {0x14, 0x02, "family-14h", false},
+        {0x15, 0x01, "family-15h-svi1", true},
+        {0x15, 0x0F, "family-15h-svi1", true},
+        {0x15, 0x10, "family-15h-svi2", true},
+        {0x15, 0x7F, "family-15h-svi2", true},
+        {0x15, 0x80, "family-15h-svi2", false},
+        {0x16, 0x30, "family-15h-svi2", true},
+        {0x17, 0x01, "zen-svi2", true},
+        {0x17, 0x3F, "zen-svi2", true},
+        {0x17, 0x40, "zen-svi2", false},
+        {0x17, 0x90, "zen-svi2", false},
+        {0x17, 0xA0, "zen-svi3", true},
+        {0x17, 0xB0, "zen-svi2", false},
+        {0x19, 0x21, "zen-svi2", true},
+        {0x19, 0x10, "zen-svi2", false},
+        {0x19, 0x44, "zen-svi2", false},
+        {0x19, 0x5F, "zen-svi2", true},
+        {0x19, 0x74, "zen-svi3", true},
+        {0x19, 0x80, "zen-svi2", false},
+        {0x1A, 0x44, "zen5", true},
+        {0x1A, 0x80, "zen5", false},
+        {0x0F, 0x04, "unknown", false},
+        {0x1B, 0x00, "unknown", false},
+    };
+    for (const auto& c : cases) {
+        app::choose_layout(c.family, c.model);
+        EXPECT_STREQ(app::current_layout().name, c.layout)
+            << std::hex << int(c.family) << "/" << int(c.model);
+        EXPECT_EQ(app::layout_writable(), c.writable) << std::hex << int(c.family) << "/" << int(c.model);
+    }
+}
+
+// Catches: an uncertain Zen decoded with the wrong voltage encoding, or the guess made writable.
+TEST(Layouts, UncertainZenTakesThePlausibleVoltageEncoding) {
+    struct {
+        uint64_t rows[3];
+        const char* layout;
+    } cases[] = {
+        {{0x8000000059080890, 0x800000004C960C60, 0}, "zen-svi2"}, // SVI2 fits, SVI3 does not
+        {{0x800000005E2FC898, 0x800000000018C860, 0}, "zen-svi3"}, // 1.2 V and 0.74 V; SVI2 gives 0.36 V
+        {{0x8000000000000890, 0, 0}, "zen-svi2"},                  // neither: SVI2
+        {{0, 0, 0}, "zen-svi2"},                                   // nothing enabled: both fit
+    };
+    for (const auto& c : cases) {
+        uint32_t low[3], high[3];
+        for (int i = 0; i < 3; ++i) low[i] = uint32_t(c.rows[i]), high[i] = uint32_t(c.rows[i] >> 32);
+        app::choose_layout(0x19, 0x44);
+        app::refine_layout(low, high, 3);
+        EXPECT_STREQ(app::current_layout().name, c.layout);
+        EXPECT_FALSE(app::layout_writable());
+    }
+}
+
+// Catches, on every layout: an untouched column rewritten (the fields keep every bit, even
+// reserved ones and values the sliders cannot show), and an edited column that does not decode
+// back to what the window showed.
+TEST(Layouts, EveryShownByteRoundTripsAndUntouchedFieldsKeepTheirBits) {
+    const uint64_t seeds[] = {0x8000000059080890, 0x800000015E2FC898, 0x3FFFFFF0FFFFFFFF,
+                              0x80000000AAAAAAAA, 0x8000005200002A18, 0x000000000000F0C3};
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        for (uint64_t seed : seeds) {
+            uint64_t reg = seed;
+            const PstateRow shown = app::decode_row(layout, reg);
+            ASSERT_TRUE(app::encode_row(layout, shown, reg));
+            EXPECT_EQ(reg, seed) << std::hex << seed;
+        }
+        if (!layout.writable) continue;
+        for (int column = 0; column < 2; ++column) {
+            for (int byte = 0; byte < 256; ++byte) {
+                uint64_t reg = 0x8000000059080890;
+                PstateRow row = app::decode_row(layout, reg);
+                uint8_t& edited = column == 0 ? row.multi : row.vcore;
+                const uint8_t before = edited;
+                edited = uint8_t(byte);
+                const uint64_t old = reg;
+                if (!app::encode_row(layout, row, reg)) {
+                    EXPECT_EQ(reg, old); // refused: nothing changed
+                    // Only the off and other bytes, and frequencies the fid/did pairs cannot give.
+                    const int top = layout.vcore == Column::svi1   ? 124
+                                    : layout.vcore == Column::svi2 ? 248
+                                                                   : 255;
+                    EXPECT_TRUE(byte < 2 ||
+                                (column == 0 && (byte > 241 || layout.freq == app::FreqKind::fid_did)) ||
+                                (column == 1 && byte > top))
+                        << "column " << column << " byte " << byte;
+                    continue;
+                }
+                const PstateRow back = app::decode_row(layout, reg);
+                if (byte == before) continue;
+                const uint8_t got = column == 0 ? back.multi : back.vcore;
+                const bool legacy = (column == 0 ? layout.multi : layout.vcore) == Column::legacy_multi ||
+                                    (column == 0 ? layout.multi : layout.vcore) == Column::legacy_vid;
+                if (!legacy || (byte >= 8 && byte <= 124 && (column == 1 || byte <= 63))) {
+                    EXPECT_EQ(got, byte) << "column " << column;
+                }
+                // Only the edited column's bits moved.
+                const PstateRow other = app::decode_row(layout, reg);
+                EXPECT_EQ(column == 0 ? other.vcore : other.multi, column == 0 ? row.vcore : row.multi);
+                EXPECT_EQ(other.nb, row.nb);
+            }
+        }
+    }
+}
+
+// Catches: the enable bit or the current mark written wrongly, the NB P-state byte leaking past
+// bit 0, a Zen frequency that drops the register's divisor although it is exact, and voltages
+// above 1.55 V reachable from a slider byte.
+TEST(Layouts, EncodingDetails) {
+    struct {
+        app::LayoutId layout;
+        uint64_t before;
+        PstateRow row;
+        uint64_t after;
+    } cases[] = {
+        {app::LAYOUT_FAMILY10H, 0x0000123400000000, {1, 16, 124, 124}, 0x8000123400000000},
+        {app::LAYOUT_FAMILY10H, 0x8000000000000000, {2, 16, 124, 124}, 0x0000000000000000},
+        {app::LAYOUT_FAMILY10H, 0, {0, 15, 69, 95}, 14 | 1 << 6 | 55 << 9 | 29u << 25},
+        {app::LAYOUT_FAMILY15H_SVI2, 0, {0, 16, 248, 0xFE}, 0},
+        {app::LAYOUT_FAMILY15H_SVI2, 0, {0, 16, 248, 1}, 1 << 22},
+        {app::LAYOUT_FAMILY15H_SVI2, 0, {0, 16, 247, 0}, 1 << 9}, // one 6.25 mV step: VID bit 9
+        // 1600 MHz with DfsId 0Ch; 1625 MHz is not exact with it: DfsId 08h.
+        {app::LAYOUT_ZEN_SVI2, 0x800000004C960C60, {1, 1600 / 25 - 14, 160, 0}, 0x800000004C960C60},
+        {app::LAYOUT_ZEN_SVI2, 0x800000004C960C60, {1, 1800 / 25 - 14, 160, 0}, 0x800000004C960C6C},
+        {app::LAYOUT_ZEN_SVI2, 0x800000004C960C60, {1, 1625 / 25 - 14, 160, 0}, 0x800000004C960841},
+        {app::LAYOUT_ZEN5, 0x8000000065AFC352, {1, 3000 / 25 - 14, 185, 0}, 0x8000000065AFC258},
+        {app::LAYOUT_ZEN_SVI3, 0x800000005E2FC898, {1, 138, 255, 0}, 0x800000015E014898}, // 1.55 V: Vid 105h
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << L(c.layout).name << " " << std::hex << c.before);
+        uint64_t reg = c.before;
+        ASSERT_TRUE(app::encode_row(L(c.layout), c.row, reg));
+        EXPECT_EQ(reg, c.after) << std::hex << reg;
+    }
+    for (const Layout& layout : layouts) {
+        for (int byte = 0; byte < 256; ++byte) {
+            uint64_t reg = 0x8000000000000000;
+            PstateRow row = app::decode_row(layout, reg);
+            if (row.vcore == byte ||
+                !app::encode_row(layout, PstateRow{1, row.multi, uint8_t(byte), row.nb}, reg))
+                continue;
+            const Quantity v = app::voltage_of(layout, reg);
+            if (v.state == Q::value) {
+                EXPECT_LE(v.amount, 155000) << layout.name << " byte " << byte;
+            }
+        }
+    }
+}
+
+} // namespace
