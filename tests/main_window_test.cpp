@@ -163,6 +163,48 @@ TEST_F(MainWindow, UpDownAndAutoFromTheButtonBar) {
     EXPECT_EQ(platform::headless_titles().back(), "QUILM (manual)");
 }
 
+// Catches, on every writable layout: a slider step that is not one value of its field (a fine
+// slider counting pixels, a drawn knob that rewrites its byte), an encoding that touches other
+// fields or rows, a processor left out, and a decode that does not show what was written.
+TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
+    struct {
+        const char* sim;
+        int x;          // the slider's column: 284 frequency, 364 voltage
+        uint64_t field; // the register bits it may change
+    } cases[] = {
+        {"fam10h", 284, 0x1FF}, {"fam10h", 364, 0x7F << 9}, {"fam15h", 364, 0xFF << 9},
+        {"fam17h", 284, 0x3FFF}, {"fam17h", 364, 0xFF << 14},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sim << " column " << c.x);
+        open(c.sim);
+        const uint32_t row = app::load_shared(pstate.current_index) == 0 ? 1 : 0;
+        const int32_t slider = at(c.x, 68 + 36 * int(row));
+        ASSERT_NE(slider, -1);
+        const uint8_t& byte = c.x == 284 ? pstate.table.rows[row].multi : pstate.table.rows[row].vcore;
+        const uint8_t before_byte = byte;
+        std::vector<uint64_t> before;
+        for (uint32_t p = 0; p < app::startup.processor_count; ++p)
+            for (uint32_t r = 0; r < 8; ++r) before.push_back(definition(r, p));
+
+        click(c.x + 2, 68 + 36 * int(row) + 2); // focus without a drag
+        key(VK_LEFT);
+        EXPECT_EQ(byte, before_byte - 1);
+        click(400 + 10, 364 + 10); // apply settings
+        EXPECT_TRUE(boxes().empty()) << boxes().front().text;
+        EXPECT_EQ(byte, before_byte - 1); // read back and decoded
+        for (uint32_t p = 0; p < app::startup.processor_count; ++p) {
+            for (uint32_t r = 0; r < 8; ++r) {
+                const uint64_t was = before[p * 8 + r], now = definition(r, p);
+                EXPECT_EQ(now & ~(r == row ? c.field : 0), was & ~(r == row ? c.field : 0)) << p << " " << r;
+                if (r == row) {
+                    EXPECT_NE(now, was) << p;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(MainWindow, GoldenPicturesAfterStartUp) {
     for (const char* sim : {"fam10h", "fam15h", "fam17h"}) {
         open(sim);
