@@ -313,9 +313,9 @@ void window_create(WindowProc proc, const char* title, int width, int height, bo
         std::lock_guard<std::mutex> guard(sdl.lock);
         std::snprintf(sdl.title, sizeof sdl.title, "%s", title ? title : "");
     }
-    // The toolkit has just set its scale to 1:1; only here is the screen known. At scale 1 the
-    // toolkit halves mouse positions and window_paint doubles every pixel, so the picture is the
-    // 1:1 one enlarged, and the size stays the same when the toolkit changes the scale later.
+    // The toolkit has just set its scale to 1:1, not knowing the screen; the backend does. At scale 1
+    // the toolkit halves mouse positions and window_paint doubles every pixel, so the doubled window
+    // shows the 1:1 picture enlarged. The requested scale matches, so that input does not undo it.
     const int scale = opening_scale(height);
     tk::window.scale = tk::window.requested_scale = static_cast<uint8_t>(scale);
     sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width << scale,
