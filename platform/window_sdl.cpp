@@ -15,7 +15,9 @@
 #include <thread>
 
 #include "platform/window.h"
+#include "platform/window_scale.h"
 #include "toolkit/messages.h"
+#include "toolkit/window.h"
 
 namespace platform {
 
@@ -71,11 +73,36 @@ bool on_main_thread() {
 }
 
 [[noreturn]] void no_window(const char* what) {
+    // Started through pkexec, quilm runs as root on the user's display, which an X server refuses
+    // to root unless told otherwise and a Wayland compositor refuses outright; Xvfb is no help there.
+    if (std::getenv("PKEXEC_UID")) {
+        std::fprintf(stderr,
+                     "quilm: %s (%s); started by pkexec as root: allow root on your display with "
+                     "'xhost +SI:localuser:root' and start it again, or use 'quilm list' and 'quilm apply', "
+                     "which need no window\n",
+                     what, SDL_GetError());
+        std::exit(1);
+    }
     std::fprintf(stderr,
                  "quilm: %s (%s); to run it without a screen use Xvfb: xvfb-run -a ./build/release/quilm, "
                  "or start Xvfb and set DISPLAY\n",
                  what, SDL_GetError());
     std::exit(1);
+}
+
+// The scale the window opens at, from QUILM_SCALE or else from the primary screen's density and
+// height (a window opens there before it is moved anywhere).
+int opening_scale(int height) {
+    const char* asked = std::getenv("QUILM_SCALE");
+    const ScaleSetting setting = scale_setting(asked);
+    if (setting == ScaleSetting::invalid)
+        std::fprintf(stderr, "quilm: QUILM_SCALE=%s is neither 1 nor 2: the screen decides the size\n",
+                     asked);
+    float dpi = 0;
+    if (SDL_GetDisplayDPI(0, &dpi, nullptr, nullptr) != 0) dpi = 0;
+    SDL_DisplayMode mode{};
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) mode.h = 0;
+    return window_scale(setting, dpi, height, mode.h);
 }
 
 // False when SDL found no display and fell back to a driver that shows nothing, which it does
@@ -286,8 +313,13 @@ void window_create(WindowProc proc, const char* title, int width, int height, bo
         std::lock_guard<std::mutex> guard(sdl.lock);
         std::snprintf(sdl.title, sizeof sdl.title, "%s", title ? title : "");
     }
-    sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
-                                  SDL_WINDOW_SHOWN);
+    // The toolkit has just set its scale to 1:1, not knowing the screen; the backend does. At scale 1
+    // the toolkit halves mouse positions and window_paint doubles every pixel, so the doubled window
+    // shows the 1:1 picture enlarged. The requested scale matches, so that input does not undo it.
+    const int scale = opening_scale(height);
+    tk::window.scale = tk::window.requested_scale = static_cast<uint8_t>(scale);
+    sdl.window = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width << scale,
+                                  height << scale, SDL_WINDOW_SHOWN);
     if (!sdl.window) no_window("couldn't open a window");
     sdl.window_id = SDL_GetWindowID(sdl.window);
     // The software renderer copies rows one by one and so takes the framebuffer's bottom-up rows

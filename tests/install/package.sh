@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# quilm installed as the Debian package installs it: a build of the package preset
+# (prefix /usr, settings in /etc) installs every file into a temporary prefix and
+# nothing outside it; systemd-analyze accepts the unit, desktop-file-validate the
+# desktop entry, the polkit DTD the action; the man page renders without warnings and
+# names every word, option, exit code and variable; cpack makes a package of section
+# admin whose Depends dpkg-shlibdeps computed, holding the same files and no
+# maintainer script. The build folder is kept between runs, so that a second run only
+# rebuilds what changed.
+# Usage: package.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src=$(cd "$1" && pwd)
+build=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+# Fails unless file $1 has a line that is exactly $2.
+has_line() { grep -qxF -- "$2" "$1" || fail "$(basename "$1"): no line '$2'"; }
+
+(cd "$src" && cmake --preset package -B "$build" >"$work/configure.log") || fail "configure: $(cat "$work/configure.log")"
+cmake --build "$build" -j2 --target quilm quilm_data >"$work/build.log" || fail "build: $(tail -20 "$work/build.log")"
+grep -E -q -- '-DQUILM_SETTINGS_FILE=[\\"]+/etc/quilm\.cfg[\\"]+ .*/app/settings\.cpp' "$build/compile_commands.json" ||
+    fail "quilm_app is not compiled with QUILM_SETTINGS_FILE=/etc/quilm.cfg"
+
+# The systemd directories lie under any prefix, whatever pkg-config answers.
+printf '#!/bin/sh\necho /etc/elsewhere\n' >"$work/pkg-config" && chmod +x "$work/pkg-config"
+cat >"$work/dirs.cmake" <<EOF
+include($src/cmake/systemd_dirs.cmake)
+quilm_systemd_dir(unit systemdsystemunitdir lib/systemd/system)
+quilm_systemd_dir(modules modulesloaddir lib/modules-load.d)
+message("\${unit} \${modules}")
+EOF
+for found in "TRUE;$work/pkg-config" "FALSE;/nonexistent" "TRUE;$(command -v pkg-config || echo false)"; do
+    dir=$(cmake -DCMAKE_INSTALL_PREFIX=/opt/q -DPKG_CONFIG_FOUND="${found%%;*}" -DPKG_CONFIG_EXECUTABLE="${found#*;}" \
+        -P "$work/dirs.cmake" 2>&1) || fail "systemd_dirs.cmake: $dir"
+    [ "$dir" = "lib/systemd/system lib/modules-load.d" ] || fail "pkg-config $found: directories '$dir'"
+done
+
+# Installed into a temporary prefix: exactly these files, all of them inside it.
+root=$work/root
+cmake --install "$build" --prefix "$root/usr" >"$work/install.log" || fail "install: $(cat "$work/install.log")"
+expected=(usr/bin/quilm usr/lib/modules-load.d/quilm.conf usr/lib/systemd/system/quilm.service
+    usr/share/applications/quilm.desktop usr/share/man/man8/quilm.8.gz usr/share/polkit-1/actions/org.quilm.policy)
+for size in 48 64 96 128 192 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/quilm.png"); done
+printf '%s\n' "${expected[@]}" | sort >"$work/expected"
+(cd "$root" && find . -type f -o -type l) | sed 's|^\./||' | sort >"$work/installed"
+diff "$work/expected" "$work/installed" >&2 || fail "installed files differ from the list"
+grep -v "^$root/usr/" "$build/install_manifest.txt" && fail "installed outside the prefix"
+[ -x "$root/usr/bin/quilm" ] || fail "the program is not executable"
+[ "$(cat "$root/usr/lib/modules-load.d/quilm.conf")" = msr ] || fail "modules-load.d/quilm.conf is not 'msr'"
+
+# The unit: its lines, and systemd-analyze's verdict on a root made of the install and
+# systemd's own targets, with the man page there for Documentation=.
+unit=$root/usr/lib/systemd/system/quilm.service
+targets="multi-user.target suspend.target hibernate.target hybrid-sleep.target suspend-then-hibernate.target"
+for line in Type=oneshot "ExecStart=/usr/bin/quilm apply" "After=$targets" "WantedBy=$targets" \
+    ConditionPathExists=/etc/quilm.cfg "Documentation=man:quilm(8)"; do
+    has_line "$unit" "$line"
+done
+grep -q '^Description=.' "$unit" || fail "the unit has no Description"
+grep -E -q 'RemainAfterExit|(^|[ =])sleep\.target' "$unit" && fail "the unit stays active or waits for sleep.target"
+cp -n /lib/systemd/system/*.target "$root/usr/lib/systemd/system/"
+MANPATH=$root/usr/share/man SYSTEMD_LOG_LEVEL=warning \
+    systemd-analyze verify --root="$root" quilm.service >"$work/verify" 2>&1 || fail "systemd-analyze: $(cat "$work/verify")"
+[ ! -s "$work/verify" ] || fail "systemd-analyze: $(cat "$work/verify")"
+
+# The desktop entry and the polkit action.
+desktop=$root/usr/share/applications/quilm.desktop
+desktop-file-validate "$desktop" >"$work/desktop" 2>&1 || fail "desktop-file-validate: $(cat "$work/desktop")"
+grep -E 'error|warning' "$work/desktop" && fail "desktop-file-validate complains"
+for line in "Exec=pkexec /usr/bin/quilm" Icon=quilm Terminal=false "Categories=System;Settings;"; do
+    has_line "$desktop" "$line"
+done
+policy=$root/usr/share/polkit-1/actions/org.quilm.policy
+xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$policy" || fail "the polkit action is not valid"
+grep -q '<annotate key="org.freedesktop.policykit.exec.path">/usr/bin/quilm</annotate>' "$policy" || fail "exec.path"
+grep -q '<annotate key="org.freedesktop.policykit.exec.allow_gui">true</annotate>' "$policy" || fail "allow_gui"
+[ "$(grep -c '>auth_admin</allow_' "$policy")" = 3 ] && ! grep -q '>yes<' "$policy" || fail "not auth_admin everywhere"
+
+# The icons: PNGs of their size, the larger ones the drawn ones with every pixel repeated.
+icons=$root/usr/share/icons/hicolor
+for size in 48 64 96 128 192 256; do
+    file -b "$icons/${size}x$size/apps/quilm.png" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" ||
+        fail "icon $size: $(file -b "$icons/${size}x$size/apps/quilm.png")"
+done
+[ "$(identify -format %k "$icons/48x48/apps/quilm.png")" -ge 6 ] || fail "the icon has too few colours to show anything"
+for pair in 48:96 64:128 64:192 64:256; do
+    small=${pair%:*} big=${pair#*:}
+    convert "$icons/${small}x$small/apps/quilm.png" -scale "$((big / small * 100))%" "$work/scaled.png"
+    differ=$(compare -metric AE "$work/scaled.png" "$icons/${big}x$big/apps/quilm.png" null: 2>&1) || true
+    [ "$differ" = 0 ] || fail "icon $big is not icon $small enlarged ($differ pixels differ)"
+done
+
+# The man page: no warnings, and every word, option, exit code, file and variable named.
+LC_ALL=C MANWIDTH=80 man --warnings -l "$root/usr/share/man/man8/quilm.8.gz" >"$work/man" 2>"$work/man.err" ||
+    fail "man: $(cat "$work/man.err")"
+[ ! -s "$work/man.err" ] || fail "man warns: $(cat "$work/man.err")"
+text=$(tr -s ' \n' '  ' <"$work/man")
+for want in "quilm load" "quilm list [--json]" "quilm apply [FILE] [--dry-run] [-v]" "quilm save [FILE]" \
+    "quilm check" "--help" "--version" "P2 C0010066: 800000004C960C60 -> 800000004C960C40" "CAP_SYS_RAWIO" \
+    "msr.allow_writes" "lockdown" /etc/quilm.cfg "beside the executable" QUILM_SIM_STATE QUILM_SCALE \
+    "fam19h,cores=128" "systemctl enable --now quilm.service" "systemctl status quilm" "journalctl -u quilm" \
+    "xhost +SI:localuser:root" "apt install ./build/package/quilm_*.deb" /usr/lib/systemd/system/quilm.service; do
+    [[ $text == *"$want"* ]] || fail "the man page does not say '$want'"
+done
+for profile in fam10h fam11h fam12h fam14h fam15h fam15h-m01 fam16h fam17h fam17h-m90 fam19h fam19h-m74 fam1ah \
+    cores= pstates= boost= current= reject= init=fail driver=error pvi= boostsrc= pll=; do
+    [[ $text == *" $profile"* ]] || fail "the man page does not name the simulator's $profile"
+done
+for code in 0 1 2 3; do grep -qx " *$code *[A-Z].*" "$work/man" || fail "the man page does not explain exit code $code"; done
+
+# The Debian package.
+rm -f "$build"/quilm_*.deb
+cmake --build "$build" --target package-deb >"$work/cpack.log" 2>&1 || fail "cpack: $(cat "$work/cpack.log")"
+debs=("$build"/quilm_*.deb)
+[ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || fail "no single quilm_*.deb"
+deb=${debs[0]}
+[ "$(dpkg-deb -f "$deb" Section)" = admin ] || fail "section $(dpkg-deb -f "$deb" Section)"
+[ "$(dpkg-deb -f "$deb" Priority)" = optional ] || fail "priority $(dpkg-deb -f "$deb" Priority)"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] && [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no maintainer or description"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *"libc6 (>= "* && $depends == *"libsdl2-2.0-0 (>= "* ]] || fail "Depends not computed: '$depends'"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort >"$work/packaged"
+diff "$work/expected" "$work/packaged" >&2 || fail "the package holds other files than the install"
+dpkg-deb -x "$deb" "$work/unpacked"
+cmp "$unit" "$work/unpacked/usr/lib/systemd/system/quilm.service" || fail "the packaged unit differs"
+dpkg-deb -e "$deb" "$work/control"
+for script in preinst postinst prerm postrm config triggers; do
+    [ ! -e "$work/control/$script" ] || fail "the package has a $script"
+done
+echo PASS
