@@ -47,9 +47,21 @@ uint32_t next_token(char* buffer) {
     return n;
 }
 
-void build_settings_path() {
+// An installed quilm keeps its settings where the system's configuration lives; a program run
+// from its build or unpacked folder keeps them beside the executable.
+#ifdef QUILM_SETTINGS_FILE
+inline constexpr const char* installed_settings_file = QUILM_SETTINGS_FILE;
+#else
+inline constexpr const char* installed_settings_file = nullptr;
+#endif
+
+void build_settings_path(const char* fixed) {
     static constexpr char file_name[] = "quilm.cfg";
     char* path = startup.settings_path;
+    if (fixed != nullptr && std::strlen(fixed) < settings_path_size) {
+        std::memcpy(path, fixed, std::strlen(fixed) + 1);
+        return;
+    }
     uint32_t n = platform::os_module_path(path, settings_path_size);
     // A path that did not fit was cut: never build a different file name from it.
     if (n >= settings_path_size) n = 0;
@@ -96,7 +108,7 @@ void run_program() {
     if (command >= 0) end_process(uint32_t(command));
 
     platform::os_raise_priority();
-    build_settings_path();
+    build_settings_path(installed_settings_file);
     tk::window.before_present_hook_enabled = 0;
     tk::create_window(0, 400, 544, "QUILM (manual)");
 

@@ -32,8 +32,9 @@ const char* skip_program_name();
 // Copies the next word at cmdline_cursor into buffer (128 bytes) and returns its length, 0..127.
 uint32_t next_token(char* buffer);
 
-// Builds settings_path from the executable's path.
-void build_settings_path();
+// Builds settings_path: the fixed path of an installed program when given, else the
+// executable's directory followed by "quilm.cfg".
+void build_settings_path(const char* fixed = nullptr);
 
 // Sets family, model, stepping, ex_family and ex_model from CPUID leaf 1 eax.
 void identify_processor(uint32_t eax);

@@ -46,7 +46,8 @@ TEST(CommandLine, OnlyTheFirstWordAfterTheProgramNameCounts) {
     }
 }
 
-TEST(SettingsPath, BesideTheExecutable) {
+// Catches: an installed program keeping its settings beside the binary, or a built one in /etc.
+TEST(SettingsPath, BesideTheExecutableOrTheInstalledFile) {
     app::reset_startup();
     app::build_settings_path();
     char exe[4096];
@@ -55,6 +56,8 @@ TEST(SettingsPath, BesideTheExecutable) {
     std::string dir(exe, n);
     dir.erase(dir.rfind('/') + 1);
     EXPECT_EQ(std::string(app::startup.settings_path), dir + "quilm.cfg");
+    app::build_settings_path("/etc/quilm.cfg");
+    EXPECT_EQ(std::string(app::startup.settings_path), "/etc/quilm.cfg");
 }
 
 TEST(Identify, FamilyAndModelFromCpuid) {
