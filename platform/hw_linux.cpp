@@ -1,5 +1,6 @@
-// The six hardware-access operations on Linux: the msr driver for the registers and
-// the CPUID instruction, or the simulated processor when QUILM_SIM names one.
+// The hardware-access operations on Linux: the msr driver for the registers, sysfs
+// for PCI configuration space and the CPUID instruction, or the simulated processor
+// when QUILM_SIM names one.
 
 #include "platform/hw.h"
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/msr_linux.h"
+#include "platform/pci_linux.h"
 #include "platform/sim.h"
 
 namespace {
@@ -59,4 +61,24 @@ void DeinitializeOls() {
 
 uint32_t hw_simulated_processor_count() {
     return simulated ? platform::sim_processor_count() : 0;
+}
+
+uint32_t hw_processor_count() {
+    return simulated ? platform::sim_processor_count() : platform::msr_processor_count();
+}
+
+int hw_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx) {
+    return simulated ? platform::sim_rdmsr_on(processor, index, eax, edx)
+                     : platform::msr_read_on(processor, index, eax, edx);
+}
+
+int hw_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
+    return simulated ? platform::sim_wrmsr_on(processor, index, eax, edx)
+                     : platform::msr_write_on(processor, index, eax, edx);
+}
+
+int ReadPciConfigDwordEx(uint32_t pci_address, uint32_t reg, uint32_t* value) {
+    if (simulated) return platform::sim_read_pci(pci_address, reg, value);
+    // Like the other operations, nothing is read before InitializeOls or after DeinitializeOls.
+    return platform::msr.processor_count > 0 ? platform::pci_read_config(pci_address, reg, value) : 0;
 }
