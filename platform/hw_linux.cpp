@@ -1,5 +1,6 @@
-// The six hardware-access operations on Linux: the msr driver for the registers and
-// the CPUID instruction, or the simulated processor when QUILM_SIM names one.
+// The hardware-access operations on Linux: the msr driver for the registers, sysfs
+// for PCI configuration space and the CPUID instruction, or the simulated processor
+// when QUILM_SIM names one.
 
 #include "platform/hw.h"
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/msr_linux.h"
+#include "platform/pci_linux.h"
 #include "platform/sim.h"
 
 namespace {
@@ -61,36 +63,22 @@ uint32_t hw_simulated_processor_count() {
     return simulated ? platform::sim_processor_count() : 0;
 }
 
-// One processor by number: its own device, or the simulated processor's register file.
 uint32_t hw_processor_count() {
-    if (simulated) return platform::sim_processor_count();
-    uint32_t n = 0;
-    while (n < platform::msr.processor_count && platform::msr.fd[n] >= 0) ++n;
-    return n;
+    return simulated ? platform::sim_processor_count() : platform::msr_processor_count();
 }
 
 int hw_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx) {
-    uint64_t value = 0;
-    if (simulated) {
-        uint32_t low = 0, high = 0;
-        // The register file holds every register; reads answer only what the profile has.
-        if (processor == 0) return platform::sim_rdmsr(index, eax, edx);
-        if (!platform::sim_rdmsr(index, &low, &high) || !platform::sim_register(processor, index, &value))
-            return 0;
-    } else {
-        if (processor >= hw_processor_count()) return 0;
-        if (platform::msr.device->read(platform::msr.fd[processor], index, &value) != 0) return 0;
-    }
-    *eax = uint32_t(value);
-    *edx = uint32_t(value >> 32);
-    return 1;
+    return simulated ? platform::sim_rdmsr_on(processor, index, eax, edx)
+                     : platform::msr_read_on(processor, index, eax, edx);
 }
 
 int hw_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
-    if (processor >= 64) return 0;
-    return WrmsrTx(index, eax, edx, uintptr_t{1} << processor);
+    return simulated ? platform::sim_wrmsr_on(processor, index, eax, edx)
+                     : platform::msr_write_on(processor, index, eax, edx);
 }
 
-int ReadPciConfigDwordEx(uint32_t, uint32_t, uint32_t*) {
-    return 0;
+int ReadPciConfigDwordEx(uint32_t pci_address, uint32_t reg, uint32_t* value) {
+    if (simulated) return platform::sim_read_pci(pci_address, reg, value);
+    // Like the other operations, nothing is read before InitializeOls or after DeinitializeOls.
+    return platform::msr.processor_count > 0 ? platform::pci_read_config(pci_address, reg, value) : 0;
 }

@@ -50,9 +50,13 @@ uint32_t system_processor_count() {
     return n > 0 ? uint32_t(n) : 1;
 }
 
-// The only registers this program writes: P-state control and the eight P-state definitions.
+constexpr uint32_t hwcr = 0xC0010015;                  // hardware configuration
+constexpr uint64_t lock_tsc_to_p0 = uint64_t(1) << 21; // HWCR LockTscToCurrentP0
+
+// The only registers this program writes: P-state control, the eight P-state definitions, and
+// HWCR for its LockTscToCurrentP0 bit alone.
 bool writable_register(uint32_t index) {
-    return index == 0xC0010062 || (index >= 0xC0010064 && index <= 0xC001006B);
+    return index == 0xC0010062 || (index >= 0xC0010064 && index <= 0xC001006B) || index == hwcr;
 }
 
 // True for the first caller with this reason; later callers stay quiet.
@@ -126,7 +130,44 @@ void close_all() {
     for (uint32_t p = 0; p < msr.processor_count; ++p)
         if (msr.fd[p] >= 0) msr.device->close(msr.fd[p]);
     msr.processor_count = 0;
+    msr.named = 0;
     msr.status = 1;
+}
+
+// Writes one processor's register, told on stderr when refused; the register is one of the writable ones.
+// HWCR is read first on the same processor, and written only when the value sets LockTscToCurrentP0
+// and leaves every other bit as it is.
+bool write_one(uint32_t p, uint32_t index, uint64_t value) {
+    if (p >= msr.processor_count || msr.fd[p] < 0) {
+        report_write_failure(index, p, ENXIO);
+        return false;
+    }
+    if (index == hwcr) {
+        uint64_t current = 0;
+        const int error = msr.device->read(msr.fd[p], index, &current);
+        if (error != 0) {
+            report_write_failure(index, p, error);
+            return false;
+        }
+        if (value != (current | lock_tsc_to_p0)) {
+            if (first_report(reason_write_hwcr))
+                std::fprintf(stderr,
+                             "quilm: register %08X on processor %u: %016llX would change more than bit 21 of "
+                             "%016llX; write refused\n",
+                             index, p, static_cast<unsigned long long>(value),
+                             static_cast<unsigned long long>(current));
+            return false;
+        }
+    }
+    const int error = msr.device->write(msr.fd[p], index, value);
+    if (error != 0) report_write_failure(index, p, error);
+    return error == 0;
+}
+
+// The refusal of a register outside the writable ones, told once.
+void refuse_register(uint32_t index) {
+    if (first_report(reason_write_forbidden))
+        std::fprintf(stderr, "quilm: register %08X is not a P-state register; write refused\n", index);
 }
 
 } // namespace
@@ -161,6 +202,7 @@ int msr_initialize() {
         msr.status = 1;
     }
     msr.processor_count = count;
+    while (msr.named < count && msr.fd[msr.named] >= 0) ++msr.named;
     return 1;
 }
 
@@ -184,21 +226,36 @@ int msr_read(uint32_t index, uint32_t* eax, uint32_t* edx) {
 int msr_write(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t mask) {
     if (msr.processor_count == 0 || mask == 0) return 0;
     if (!writable_register(index)) {
-        if (first_report(reason_write_forbidden))
-            std::fprintf(stderr, "quilm: register %08X is not a P-state register; write refused\n", index);
+        refuse_register(index);
         return 0;
     }
     uint64_t value = uint64_t(edx) << 32 | eax;
     int written_all = 1;
-    for (uint32_t p = 0; p < 8 * sizeof mask; ++p) {
-        if (!(mask >> p & 1)) continue;
-        int error =
-            p < msr.processor_count && msr.fd[p] >= 0 ? msr.device->write(msr.fd[p], index, value) : ENXIO;
-        if (error == 0) continue;
-        report_write_failure(index, p, error);
-        written_all = 0;
-    }
+    for (uint32_t p = 0; p < 8 * sizeof mask; ++p)
+        if (mask >> p & 1 && !write_one(p, index, value)) written_all = 0;
     return written_all;
+}
+
+uint32_t msr_processor_count() {
+    return msr.named;
+}
+
+int msr_read_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx) {
+    if (processor >= msr.processor_count || msr.fd[processor] < 0) return 0;
+    uint64_t value;
+    if (msr.device->read(msr.fd[processor], index, &value) != 0) return 0;
+    *eax = uint32_t(value);
+    *edx = uint32_t(value >> 32);
+    return 1;
+}
+
+int msr_write_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
+    if (msr.processor_count == 0) return 0;
+    if (!writable_register(index)) {
+        refuse_register(index);
+        return 0;
+    }
+    return write_one(processor, index, uint64_t(edx) << 32 | eax) ? 1 : 0;
 }
 
 void msr_deinitialize() {

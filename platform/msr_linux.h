@@ -20,8 +20,8 @@ struct MsrDevice {
 // The real devices: /dev/cpu/N/msr with 8-byte pread and pwrite at offset = register.
 extern const MsrDevice msr_system_device;
 
-// More processors than any machine of the supported families has; the rest are not opened.
-constexpr uint32_t msr_max_processors = 256;
+// Processors opened at most; beyond them none can be named, and hw_processor_count says so.
+constexpr uint32_t msr_max_processors = 1024;
 
 // Why an open or a write failed; each reason is printed once per session.
 enum MsrReason : uint32_t {
@@ -34,6 +34,7 @@ enum MsrReason : uint32_t {
     reason_write_locked,     // EPERM: kernel lockdown or msr.allow_writes=off
     reason_write_register,   // EIO: register missing or value refused by the processor
     reason_write_forbidden,  // register outside the P-state set this program writes
+    reason_write_hwcr,       // HWCR value that would change more than LockTscToCurrentP0
     reason_write_other,      // anything else
     reason_count
 };
@@ -41,6 +42,7 @@ enum MsrReason : uint32_t {
 struct MsrState {
     const MsrDevice* device = &msr_system_device;
     uint32_t processor_count = 0;       // processors opened by msr_initialize, 0 when closed
+    uint32_t named = 0;                 // processors open without a gap from processor 0
     int fd[msr_max_processors];         // descriptor per processor, -1 when its open failed
     uint32_t status = 1;                // GetDllStatus: 0 all devices open, 1 otherwise
     std::atomic<uint32_t> reported = 0; // bit per MsrReason already printed on stderr
@@ -62,6 +64,15 @@ int msr_read(uint32_t index, uint32_t* eax, uint32_t* edx);
 
 // Writes a register on every processor named in the mask; non-zero when all were written.
 int msr_write(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t mask);
+
+// Processors whose devices are all open, counted from processor 0 up to the first that is not.
+uint32_t msr_processor_count();
+
+// Reads a register on the named processor; non-zero on success.
+int msr_read_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx);
+
+// Writes a register on the named processor only; non-zero on success.
+int msr_write_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx);
 
 // Closes every device.
 void msr_deinitialize();

@@ -27,16 +27,43 @@ constexpr uint64_t fam10h_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint3
     return enable_bit | uint64_t(amps) << 32 | nb_vid << 25 | nb_did << 22 | vid << 9 | did << 6 | fid;
 }
 
-// Family 15h model 10h and later: FID 5..0, DID 8..6, 8-bit core VID 16..9, NB P-state 22,
-// IddValue 39..32. Voltage 1.55 V - 6.25 mV * VID.
+// Family 11h and family 15h models 00h..0Fh: FID 5..0, DID 8..6, 7-bit VID 15..9 (1.55 V - 12.5 mV * VID),
+// NB P-state 22 (family 15h), IddValue 39..32. Family 11h: 100 MHz * (FID + 8) / 2^DID;
+// family 15h: 100 MHz * (FID + 16) / 2^DID.
+constexpr uint64_t svi1_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint32_t nb_pstate, uint32_t amps) {
+    return enable_bit | uint64_t(amps) << 32 | nb_pstate << 22 | vid << 9 | did << 6 | fid;
+}
+
+// Family 12h: divisor index 3..0 (/1, 1.5, 2, 3, 4, 6, 8, 12, 16), FID 8..4, VID 15..9, IddValue 39..32.
+// Frequency 100 MHz * (FID + 16) / divisor.
+constexpr uint64_t fam12h_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint32_t amps) {
+    return enable_bit | uint64_t(amps) << 32 | vid << 9 | fid << 4 | did;
+}
+
+// Family 14h: divisor quarters 3..0 and units 8..4, VID 15..9, IddValue 39..32.
+// Frequency 100 MHz * (main PLL FID + 16) / (units + quarters / 4 + 1).
+constexpr uint64_t fam14h_pstate(uint32_t did_msd, uint32_t did_lsd, uint32_t vid, uint32_t amps) {
+    return enable_bit | uint64_t(amps) << 32 | vid << 9 | did_msd << 4 | did_lsd;
+}
+
+// Family 15h model 10h and later, and family 16h: FID 5..0, DID 8..6, 8-bit core VID 16..9,
+// NB P-state 22, IddValue 39..32. Voltage 1.55 V - 6.25 mV * VID.
 constexpr uint64_t fam15h_pstate(uint32_t fid, uint32_t did, uint32_t vid, uint32_t nb_pstate,
                                  uint32_t amps) {
     return enable_bit | uint64_t(amps) << 32 | nb_pstate << 22 | vid << 9 | did << 6 | fid;
 }
 
-// Family 17h: FID 7..0, DfsId 13..8, VID 21..14, IddValue 29..22. Frequency 200 MHz * FID / DfsId.
-constexpr uint64_t fam17h_pstate(uint32_t fid, uint32_t dfs_id, uint32_t vid, uint32_t amps) {
-    return enable_bit | amps << 22 | vid << 14 | dfs_id << 8 | fid;
+// Families 17h and 19h: FID 7..0, DfsId 13..8, VID 21..14, IddValue 29..22, IddDiv 31..30.
+// Frequency 200 MHz * FID / DfsId, current IddValue / 10^IddDiv A.
+constexpr uint64_t zen_pstate(uint32_t fid, uint32_t dfs_id, uint32_t vid, uint32_t idd_value,
+                              uint32_t idd_div = 0) {
+    return enable_bit | idd_div << 30 | idd_value << 22 | vid << 14 | dfs_id << 8 | fid;
+}
+
+// Family 1Ah: FID 11..0 (5 MHz units), VID bits 7..0 at 21..14 and bit 8 at 32 (0.245 V + 5 mV * VID),
+// IddValue 29..22, IddDiv 31..30.
+constexpr uint64_t fam1ah_pstate(uint32_t fid, uint32_t vid, uint32_t idd_value, uint32_t idd_div) {
+    return enable_bit | uint64_t(vid >> 8) << 32 | idd_div << 30 | idd_value << 22 | (vid & 0xFF) << 14 | fid;
 }
 
 // clang-format off
@@ -47,6 +74,29 @@ constexpr uint64_t fam10h_definitions[8] = {
     fam10h_pstate( 0, 1, 42, 1, 34, 18), // 0.8 GHz, 1.0250 V, NB at half clock and 1.1250 V
     0,                                   // disabled
     0, 0, 0,                             // not readable
+};
+
+constexpr uint64_t fam11h_definitions[8] = {
+    svi1_pstate(16, 0, 32, 0, 30), // 2.4 GHz, 1.1500 V
+    svi1_pstate(16, 1, 40, 0, 18), // 1.2 GHz, 1.0500 V
+    svi1_pstate(16, 2, 48, 0, 10), // 0.6 GHz, 0.9500 V
+    0, 0, 0, 0, 0,                 // disabled
+};
+
+constexpr uint64_t fam12h_definitions[8] = {
+    fam12h_pstate( 8, 0, 11, 35), // boost 2.4 GHz, 1.4125 V
+    fam12h_pstate(14, 2, 23, 25), // 1.5 GHz, 1.2625 V
+    fam12h_pstate(10, 2, 28, 20), // 1.3 GHz, 1.2000 V
+    fam12h_pstate(17, 3, 35, 15), // 1.1 GHz, 1.1125 V
+    fam12h_pstate(16, 4, 48, 10), // 0.8 GHz, 0.9500 V
+    0, 0, 0,                      // disabled
+};
+
+constexpr uint64_t fam14h_definitions[8] = {
+    fam14h_pstate(1, 0, 16, 18), // 1.6 GHz (3.2 GHz PLL / 2), 1.3500 V
+    fam14h_pstate(1, 2, 24, 13), // 1.28 GHz (/ 2.5), 1.2500 V
+    fam14h_pstate(3, 0, 40,  7), // 0.8 GHz (/ 4), 1.0500 V
+    0, 0, 0, 0, 0,               // disabled
 };
 
 constexpr uint64_t fam15h_definitions[8] = {
@@ -60,12 +110,82 @@ constexpr uint64_t fam15h_definitions[8] = {
     0,                                // disabled
 };
 
+constexpr uint64_t fam15h_m01_definitions[8] = {
+    svi1_pstate(26, 0, 11, 0, 120), // boost 4.2 GHz, 1.4125 V
+    svi1_pstate(23, 0, 13, 0, 110), // boost 3.9 GHz, 1.3875 V
+    svi1_pstate(20, 0, 16, 0, 100), // 3.6 GHz, 1.3500 V
+    svi1_pstate(17, 0, 19, 0,  85), // 3.3 GHz, 1.3125 V
+    svi1_pstate(11, 0, 28, 0,  65), // 2.7 GHz, 1.2000 V
+    svi1_pstate( 5, 0, 35, 1,  48), // 2.1 GHz, 1.1125 V, low NB P-state
+    svi1_pstate(12, 1, 52, 1,  30), // 1.4 GHz, 0.9000 V, low NB P-state
+    0,                              // disabled
+};
+
+constexpr uint64_t fam16h_definitions[8] = {
+    fam15h_pstate(12, 1,  88, 0, 9), // boost 1.4 GHz, 1.00000 V
+    fam15h_pstate( 4, 1, 104, 0, 7), // 1.0 GHz, 0.90000 V
+    fam15h_pstate( 0, 1, 112, 0, 5), // 0.8 GHz, 0.85000 V
+    fam15h_pstate( 8, 2, 120, 1, 4), // 0.6 GHz, 0.80000 V, low NB P-state
+    0, 0, 0, 0,                      // disabled
+};
+
 constexpr uint64_t fam17h_definitions[8] = {
-    fam17h_pstate(0x90, 8, 0x20, 95), // 3.6 GHz, 1.35 V
-    fam17h_pstate(0x80, 8, 0x30, 70), // 3.2 GHz, 1.25 V
-    fam17h_pstate(0x58, 8, 0x68, 30), // 2.2 GHz, 0.90 V
+    zen_pstate(0x90, 8, 0x20, 95), // 3.6 GHz, 1.35 V
+    zen_pstate(0x80, 8, 0x30, 70), // 3.2 GHz, 1.25 V
+    zen_pstate(0x58, 8, 0x68, 30), // 2.2 GHz, 0.90 V
+    0, 0, 0, 0, 0,                 // disabled
+};
+
+constexpr uint64_t fam17h_m90_definitions[8] = {
+    zen_pstate(0x8C, 10, 0x48, 100, 1), // 2.8 GHz, 1.10 V, 10.0 A
+    zen_pstate(0x64, 10, 0x68,  60, 1), // 2.0 GHz, 0.90 V, 6.0 A
+    zen_pstate(0x46, 10, 0x80,  35, 1), // 1.4 GHz, 0.75 V, 3.5 A
+    0, 0, 0, 0, 0,                      // disabled
+};
+
+constexpr uint64_t fam19h_definitions[8] = {
+    zen_pstate(0x90,  8, 0x20, 100, 1), // 3.6 GHz, 1.35 V, 10.0 A
+    zen_pstate(0x70,  8, 0x40,  75, 1), // 2.8 GHz, 1.15 V, 7.5 A
+    zen_pstate(0x60, 12, 0x58,  50, 1), // 1.6 GHz, 1.00 V, 5.0 A
+    0, 0, 0, 0, 0,                      // disabled
+};
+
+constexpr uint64_t fam19h_m74_definitions[8] = {
+    zen_pstate(0x98, 8, 191, 120, 1), // 3.8 GHz, 1.200 V (0.245 V + 5 mV * VID), 12.0 A
+    zen_pstate(0x78, 8, 151,  80, 1), // 3.0 GHz, 1.000 V, 8.0 A
+    zen_pstate(0x40, 8, 111,  40, 1), // 1.6 GHz, 0.800 V, 4.0 A
     0, 0, 0, 0, 0,                    // disabled
 };
+
+constexpr uint64_t fam1ah_definitions[8] = {
+    fam1ah_pstate(850, 191, 150, 1), // 4.25 GHz, 1.200 V, 15.0 A
+    fam1ah_pstate(600, 151, 100, 1), // 3.0 GHz, 1.000 V, 10.0 A
+    fam1ah_pstate(400, 121,  50, 1), // 2.0 GHz, 0.850 V, 5.0 A
+    0, 0, 0, 0, 0,                   // disabled
+};
+// clang-format on
+
+// Worked examples of the Zen layouts, as firmware tables list them.
+static_assert(fam19h_definitions[0] == 0x8000000059080890);
+static_assert(fam19h_definitions[2] == 0x800000004C960C60);
+static_assert(fam19h_m74_definitions[0] == 0x800000005E2FC898);
+static_assert(fam1ah_definitions[0] == 0x8000000065AFC352);
+
+// HWCR of a Zen part: SmmLock (0), INVDWBINVD (4), TscFreqSel (24) and EffFreqReadOnlyLock (27) set,
+// LockTscToCurrentP0 (21) clear.
+constexpr uint64_t zen_hwcr = 0x0000000009000011;
+
+// Northbridge registers of the parts before Zen. Power control: PSI VID 20h with its enable (bit 7) and a
+// PLL lock time (bit 11). Clock control: the main PLL's frequency ID 5..0, 100 MHz * (FID + 16), with its
+// valid bit (6) and ramp hysteresis. Boost control: BoostLock (31) and ApmMasterEn (7) where the part
+// boosts with APM.
+// clang-format off
+constexpr SimPci fam10h_pci = {0x000008A0, 0x03310F4E, 0x00000000, 1}; // PLL 3.0 GHz
+constexpr SimPci fam11h_pci = {0x000008A0, 0x03310F50, 0x00000000, 1}; // PLL 3.2 GHz
+constexpr SimPci fam12h_pci = {0x000048A0, 0x03310F50, 0x80000000, 3}; // PLL 3.2 GHz
+constexpr SimPci fam14h_pci = {0x000048A0, 0x03310F50, 0x00000000, 3}; // PLL 3.2 GHz
+constexpr SimPci fam15h_pci = {0x000048A0, 0x03310F5A, 0x80000080, 3}; // PLL 4.2 GHz
+constexpr SimPci fam16h_pci = {0x000048A0, 0x03310F4C, 0x80000080, 3}; // PLL 2.8 GHz
 // clang-format on
 
 struct Profile {
@@ -75,25 +195,39 @@ struct Profile {
     uint32_t pstates; // readable definition registers
     uint32_t boost;   // boosted P-states
     const uint64_t* definitions;
+    bool zen;          // HWCR held, no COFVID status register
+    const SimPci* pci; // northbridge configuration registers, none on Zen
 };
 
+// clang-format off
 constexpr Profile profiles[] = {
-    {"fam10h", 0x00100F42, 4, 5, 0, fam10h_definitions}, // family 10h, model 4, stepping 2
-    {"fam15h", 0x00610F01, 4, 8, 2, fam15h_definitions}, // family 15h, model 10h, stepping 1
-    {"fam17h", 0x00800F11, 8, 8, 0, fam17h_definitions}, // family 17h, model 1, stepping 1
+    {"fam10h",     0x00100F42,  4, 5, 0, fam10h_definitions,     false, &fam10h_pci}, // model 4, stepping 2
+    {"fam11h",     0x00200F31,  2, 8, 0, fam11h_definitions,     false, &fam11h_pci}, // model 3, stepping 1
+    {"fam12h",     0x00300F10,  4, 8, 1, fam12h_definitions,     false, &fam12h_pci}, // model 1
+    {"fam14h",     0x00500F10,  2, 8, 0, fam14h_definitions,     false, &fam14h_pci}, // model 1
+    {"fam15h",     0x00610F01,  4, 8, 2, fam15h_definitions,     false, &fam15h_pci}, // model 10h, stepping 1
+    {"fam15h-m01", 0x00600F12,  8, 8, 2, fam15h_m01_definitions, false, &fam15h_pci}, // model 1, stepping 2
+    {"fam16h",     0x00700F01,  4, 8, 1, fam16h_definitions,     false, &fam16h_pci}, // model 0, stepping 1
+    {"fam17h",     0x00800F11,  8, 8, 0, fam17h_definitions,     true,  nullptr},     // model 1, stepping 1
+    {"fam17h-m90", 0x00890F02,  8, 8, 0, fam17h_m90_definitions, true,  nullptr},     // model 90h, stepping 2
+    {"fam19h",     0x00A20F10, 16, 8, 0, fam19h_definitions,     true,  nullptr},     // model 21h
+    {"fam19h-m74", 0x00A70F40, 16, 8, 0, fam19h_m74_definitions, true,  nullptr},     // model 74h
+    {"fam1ah",     0x00B20F40, 24, 8, 0, fam1ah_definitions,     true,  nullptr},     // model 24h
 };
+// clang-format on
 
 // ---------------------------------------------------------------------------
 // Register file
 
-// Registers every simulated processor holds, in file order.
-constexpr uint32_t sim_registers[] = {0xC0010062, 0xC0010063, 0xC0010064, 0xC0010065, 0xC0010066, 0xC0010067,
-                                      0xC0010068, 0xC0010069, 0xC001006A, 0xC001006B, 0xC0010071};
+// Registers a simulated processor may hold, in file order; held() tells which a profile has.
+constexpr uint32_t sim_registers[] = {0xC0010015, 0xC0010062, 0xC0010063, 0xC0010064, 0xC0010065, 0xC0010066,
+                                      0xC0010067, 0xC0010068, 0xC0010069, 0xC001006A, 0xC001006B, 0xC0010071};
 constexpr uint32_t register_count = sizeof sim_registers / sizeof sim_registers[0];
-constexpr int slot_control = 0;    // 0xC0010062 P-state control: bits 2..0 requested software P-state
-constexpr int slot_status = 1;     // 0xC0010063 P-state status: bits 2..0 current software P-state
-constexpr int slot_definition = 2; // 0xC0010064 + i: P-state definition i
-constexpr int slot_cofvid = 10;    // 0xC0010071 COFVID status: bits 18..16 current hardware P-state
+constexpr int slot_hwcr = 0;       // 0xC0010015 HWCR, Zen only: bit 21 LockTscToCurrentP0
+constexpr int slot_control = 1;    // 0xC0010062 P-state control: bits 2..0 requested software P-state
+constexpr int slot_status = 2;     // 0xC0010063 P-state status: bits 2..0 current software P-state
+constexpr int slot_definition = 3; // 0xC0010064 + i: P-state definition i
+constexpr int slot_cofvid = 11; // 0xC0010071 COFVID status, before Zen: bits 18..16 current hardware P-state
 
 constexpr size_t max_path = 4096;
 
@@ -106,12 +240,37 @@ struct SimState {
 };
 
 SimState sim;
-std::mutex sim_lock; // the load governor writes from its own thread
+uint64_t loading[sim_max_processors][register_count]; // the state file as it is read, taken when all good
+std::mutex sim_lock;                                  // the load governor writes from its own thread
 
+// Forgets everything in place: the register file is too large for a temporary on the stack.
+void clear_state() {
+    sim.config = SimConfig{};
+    sim.ready = false;
+    std::memset(sim.regs, 0, sizeof sim.regs);
+    sim.state_path[0] = '\0';
+    sim.save_failure_reported = false;
+}
+
+// Whether the simulated part has the register of this slot: HWCR on Zen only, COFVID before Zen only.
+bool held(int slot) {
+    if (slot == slot_hwcr) return sim.config.zen;
+    if (slot == slot_cofvid) return !sim.config.zen;
+    return slot >= 0;
+}
+
+// The slot of a register the simulated part holds, -1 for any other.
 int slot_of(uint32_t index) {
     for (uint32_t s = 0; s < register_count; ++s)
-        if (sim_registers[s] == index) return int(s);
+        if (sim_registers[s] == index) return held(int(s)) ? int(s) : -1;
     return -1;
+}
+
+// Whether a read of the slot succeeds: held, and for a definition register among the readable ones.
+bool readable(int slot) {
+    if (slot >= slot_definition && slot < slot_definition + 8)
+        return uint32_t(slot - slot_definition) < sim.config.pstates;
+    return slot >= 0;
 }
 
 // Makes hardware row `row` current on processor p: status and control in software numbering,
@@ -120,15 +279,16 @@ void set_current(uint32_t p, uint32_t row) {
     uint64_t software = row - sim.config.boost;
     sim.regs[p][slot_control] = software;
     sim.regs[p][slot_status] = software;
-    sim.regs[p][slot_cofvid] = uint64_t(row) << 16 | (sim.regs[p][slot_definition + row] & 0xFFFF);
+    if (!sim.config.zen)
+        sim.regs[p][slot_cofvid] = uint64_t(row) << 16 | (sim.regs[p][slot_definition + row] & 0xFFFF);
 }
 
 // ---------------------------------------------------------------------------
 // Options
 
-// Decimal number of at most three digits.
+// Decimal number of at most four digits.
 bool parse_number(const char* text, size_t length, uint32_t* value) {
-    if (length == 0 || length > 3) return false;
+    if (length == 0 || length > 4) return false;
     uint32_t n = 0;
     for (size_t i = 0; i < length; ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
@@ -176,19 +336,30 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         uint32_t SimConfig::*field;
         uint32_t low, high;
         const char* range;
+        bool pci; // sets a northbridge register field
     };
     static constexpr NumberOption numbers[] = {
-        {"cores", &SimConfig::processor_count, 1, sim_max_processors, "1..64"},
-        {"pstates", &SimConfig::pstates, 0, 8, "0..8"},
-        {"boost", &SimConfig::boost, 0, 7, "0..7"},
-        {"current", &SimConfig::current, 0, 7, "0..7"},
-        {"reject", &SimConfig::reject, 0, 7, "0..7"},
+        {"cores", &SimConfig::processor_count, 1, sim_max_processors, "1..1024", false},
+        {"pstates", &SimConfig::pstates, 0, 8, "0..8", false},
+        {"boost", &SimConfig::boost, 0, 7, "0..7", false},
+        {"current", &SimConfig::current, 0, 7, "0..7", false},
+        {"reject", &SimConfig::reject, 0, 7, "0..7", false},
+        {"pvi", &SimConfig::pvi, 0, 1, "0..1", true},
+        {"boostsrc", &SimConfig::boost_source, 0, 3, "0..3", true},
+        {"pll", &SimConfig::pll, 0, 63, "0..63", true},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
         uint32_t n;
         if (!parse_number(value, value_length, &n)) return bad_option(item, length, nullptr);
         if (n < option.low || n > option.high) return bad_option(item, length, option.range);
+        if (option.pci && !config->pci) {
+            std::fprintf(stderr,
+                         "quilm: simulator option \"%.*s\" in QUILM_SIM does not apply to %s, which has no "
+                         "such northbridge register\n",
+                         int(length), item, config->profile);
+            return false;
+        }
         config->*option.field = n;
         if (option.field == &SimConfig::current) *current_given = true;
         return true;
@@ -207,7 +378,8 @@ bool save_state() {
     std::fprintf(file, "# quilm simulated %s: processor, register, value\n", sim.config.profile);
     for (uint32_t p = 0; p < sim.config.processor_count; ++p)
         for (uint32_t s = 0; s < register_count; ++s)
-            std::fprintf(file, "%u %08" PRIX32 " %016" PRIX64 "\n", p, sim_registers[s], sim.regs[p][s]);
+            if (held(int(s)))
+                std::fprintf(file, "%u %08" PRIX32 " %016" PRIX64 "\n", p, sim_registers[s], sim.regs[p][s]);
     bool written = !std::ferror(file);
     written = std::fclose(file) == 0 && written;
     if (!written) {
@@ -246,7 +418,7 @@ bool parse_state_line(const char* line, uint32_t* processor, int* slot, uint64_t
     *error = "expected \"processor register value\" in decimal and hexadecimal";
     uint32_t p = 0;
     size_t i = 0;
-    for (; line[i] >= '0' && line[i] <= '9' && i < 3; ++i) p = p * 10 + uint32_t(line[i] - '0');
+    for (; line[i] >= '0' && line[i] <= '9' && i < 4; ++i) p = p * 10 + uint32_t(line[i] - '0');
     if (i == 0 || line[i] != ' ') return false;
     const char* text = line + i + 1;
     uint64_t index;
@@ -273,7 +445,7 @@ bool load_state() {
         return false;
     }
     // Loaded into a copy first, so that a bad line leaves no half-loaded registers.
-    uint64_t loaded[sim_max_processors][register_count];
+    uint64_t(&loaded)[sim_max_processors][register_count] = loading;
     std::memcpy(loaded, sim.regs, sizeof loaded);
     char line[128];
     uint32_t number = 0;
@@ -322,6 +494,10 @@ void update_state_file() {
 
 // Stores one write on processor p; false where the processor would refuse it.
 bool write_register(uint32_t p, int slot, uint64_t value) {
+    if (slot == slot_hwcr) {
+        sim.regs[p][slot_hwcr] = value;
+        return true;
+    }
     if (slot == slot_control) {
         if (value > 7) return false; // bits above the P-state number are reserved
         sim.regs[p][slot_control] = value;
@@ -338,6 +514,12 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
     return false; // status registers are read-only
 }
 
+// Field of `width` bits at `shift` replaced by `value`.
+uint32_t with_field(uint32_t word, uint32_t shift, uint32_t width, uint32_t value) {
+    const uint32_t mask = ((1u << width) - 1) << shift;
+    return (word & ~mask) | (value << shift & mask);
+}
+
 } // namespace
 
 bool sim_parse(const char* text, SimConfig* config) {
@@ -350,10 +532,13 @@ bool sim_parse(const char* text, SimConfig* config) {
             !std::memcmp(candidate.name, text, size_t(name_end - text)))
             profile = &candidate;
     if (!profile) {
-        std::fprintf(
-            stderr,
-            "quilm: unknown simulated processor \"%.*s\" in QUILM_SIM (known: fam10h, fam15h, fam17h)\n",
-            int(name_end - text), text);
+        char known[256] = {};
+        for (const Profile& candidate : profiles) {
+            if (known[0] != '\0') std::strcat(known, ", ");
+            std::strcat(known, candidate.name);
+        }
+        std::fprintf(stderr, "quilm: unknown simulated processor \"%.*s\" in QUILM_SIM (known: %s)\n",
+                     int(name_end - text), text, known);
         return false;
     }
     SimConfig result;
@@ -363,6 +548,9 @@ bool sim_parse(const char* text, SimConfig* config) {
     result.pstates = profile->pstates;
     result.boost = profile->boost;
     result.definitions = profile->definitions;
+    result.zen = profile->zen;
+    result.hwcr = profile->zen ? zen_hwcr : 0;
+    result.pci = profile->pci;
     bool current_given = false;
     for (const char* item = name_end; item != end;) {
         ++item; // past the comma
@@ -370,6 +558,15 @@ bool sim_parse(const char* text, SimConfig* config) {
         const char* item_end = next ? next : end;
         if (!parse_option(item, size_t(item_end - item), &result, &current_given)) return false;
         item = item_end;
+    }
+    // A Zen part numbers its P-states from the fastest: boosted states are not among its rows.
+    if (result.zen && result.boost != 0) {
+        std::fprintf(
+            stderr,
+            "quilm: simulator option \"boost=%u\" in QUILM_SIM is out of range (0 on %s, which has no "
+            "boosted rows)\n",
+            result.boost, result.profile);
+        return false;
     }
     // Without current=, the fastest P-state that is not boosted is current.
     if (!current_given) result.current = result.boost;
@@ -385,10 +582,11 @@ bool sim_parse(const char* text, SimConfig* config) {
 
 int sim_initialize(const char* text, const char* state_path) {
     std::lock_guard<std::mutex> guard(sim_lock);
-    sim = SimState{};
+    clear_state();
     if (!sim_parse(text, &sim.config) || sim.config.init_fails) return 0;
     for (uint32_t p = 0; p < sim.config.processor_count; ++p) {
         std::memcpy(&sim.regs[p][slot_definition], sim.config.definitions, 8 * sizeof(uint64_t));
+        sim.regs[p][slot_hwcr] = sim.config.hwcr;
         set_current(p, sim.config.current);
     }
     if (state_path && state_path[0] != '\0') {
@@ -425,21 +623,24 @@ int sim_cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint3
         *ecx = 0x444D4163; // "cAMD"
     } else if (index == 1) {
         *eax = sim.config.cpuid_eax;
-        *ebx = sim.config.processor_count << 16; // logical processors per package
-        *edx = 0x178BFBFF;                       // the usual feature bits, MSR among them
+        // Logical processors per package, in the eight bits the leaf has for them.
+        const uint32_t count = sim.config.processor_count;
+        *ebx = (count < 255 ? count : 255) << 16;
+        *edx = 0x178BFBFF; // the usual feature bits, MSR among them
     }
     return 1;
 }
 
 int sim_rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx) {
+    return sim_rdmsr_on(0, index, eax, edx);
+}
+
+int sim_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx) {
     std::lock_guard<std::mutex> guard(sim_lock);
-    int slot = slot_of(index);
-    if (!sim.ready || slot < 0) return 0;
-    if (slot >= slot_definition && slot < slot_definition + 8 &&
-        uint32_t(slot - slot_definition) >= sim.config.pstates)
-        return 0;
-    *eax = uint32_t(sim.regs[0][slot]);
-    *edx = uint32_t(sim.regs[0][slot] >> 32);
+    const int slot = slot_of(index);
+    if (!sim.ready || processor >= sim.config.processor_count || !readable(slot)) return 0;
+    *eax = uint32_t(sim.regs[processor][slot]);
+    *edx = uint32_t(sim.regs[processor][slot] >> 32);
     return 1;
 }
 
@@ -449,7 +650,7 @@ int sim_wrmsr(uint32_t index, uint32_t eax, uint32_t edx, uint64_t mask) {
     if (!sim.ready || slot < 0 || mask == 0) return 0;
     uint64_t value = uint64_t(edx) << 32 | eax;
     bool all = true, any = false;
-    for (uint32_t p = 0; p < sim_max_processors; ++p) {
+    for (uint32_t p = 0; p < 64; ++p) {
         if (!(mask >> p & 1)) continue;
         bool taken = p < sim.config.processor_count && write_register(p, slot, value);
         all = all && taken;
@@ -457,6 +658,41 @@ int sim_wrmsr(uint32_t index, uint32_t eax, uint32_t edx, uint64_t mask) {
     }
     if (any) update_state_file();
     return all ? 1 : 0;
+}
+
+int sim_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    const int slot = slot_of(index);
+    if (!sim.ready || slot < 0 || processor >= sim.config.processor_count) return 0;
+    if (!write_register(processor, slot, uint64_t(edx) << 32 | eax)) return 0;
+    update_state_file();
+    return 1;
+}
+
+int sim_read_pci(uint32_t pci_address, uint32_t reg, uint32_t* value) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    const SimConfig& c = sim.config;
+    if (!sim.ready || !c.pci) return 0;
+    constexpr uint32_t function3 = 0x18 << 3 | 3, function4 = 0x18 << 3 | 4; // bus 0, device 18h
+    if (pci_address == function3 && reg == 0xA0) {
+        *value = with_field(c.pci->power_control, 8, 1, c.pvi == sim_unset ? 0 : c.pvi);
+        return 1;
+    }
+    if (pci_address == function3 && reg == 0xD4) {
+        *value = c.pll == sim_unset ? c.pci->clock_power : with_field(c.pci->clock_power, 0, 6, c.pll);
+        return 1;
+    }
+    if (pci_address == function4 && reg == 0x15C) {
+        // The boosted states the part has, as many as the field holds; boosting from the hardware
+        // (BoostSrc 1) where there are any.
+        const uint32_t most = (1u << c.pci->boost_bits) - 1;
+        const uint32_t source = c.boost_source != sim_unset ? c.boost_source : c.boost > 0 ? 1 : 0;
+        uint32_t word =
+            with_field(c.pci->boost_control, 2, c.pci->boost_bits, c.boost < most ? c.boost : most);
+        *value = with_field(word, 0, 2, source);
+        return 1;
+    }
+    return 0; // registers the simulated part does not model
 }
 
 void sim_deinitialize() {
@@ -479,7 +715,7 @@ bool sim_register(uint32_t processor, uint32_t index, uint64_t* value) {
 
 void sim_reset() {
     std::lock_guard<std::mutex> guard(sim_lock);
-    sim = SimState{};
+    clear_state();
 }
 
 } // namespace platform

@@ -7,13 +7,24 @@
 
 namespace platform {
 
-constexpr uint32_t sim_max_processors = 64;
+constexpr uint32_t sim_max_processors = 1024;
+
+// An option left to the profile's own value.
+constexpr uint32_t sim_unset = 0xFFFFFFFF;
+
+// A profile's northbridge configuration registers (bus 0, device 18h) as its part reads them.
+struct SimPci {
+    uint32_t power_control; // function 3 offset A0h; PviMode (bit 8) clear
+    uint32_t clock_power;   // function 3 offset D4h; MainPllOpFreqId (bits 5..0) as shipped
+    uint32_t boost_control; // function 4 offset 15Ch; BoostSrc (1..0) and NumBoostStates clear
+    uint32_t boost_bits;    // width of NumBoostStates from bit 2: 3, or 1 on family 10h
+};
 
 // A simulated processor: a named profile with its options applied.
 struct SimConfig {
     const char* profile = nullptr;         // profile name
     uint32_t cpuid_eax = 0;                // CPUID leaf 1 eax: family, model, stepping
-    uint32_t processor_count = 0;          // 1..64
+    uint32_t processor_count = 0;          // 1..1024
     uint32_t pstates = 0;                  // readable definition registers, 0..8
     uint32_t boost = 0;                    // boosted P-states: hardware rows below this number
     uint32_t current = 0;                  // hardware row current at start, boost..7
@@ -21,6 +32,12 @@ struct SimConfig {
     bool init_fails = false;               // InitializeOls returns 0
     bool driver_error = false;             // GetDllStatus returns 1
     const uint64_t* definitions = nullptr; // the profile's eight definition registers
+    bool zen = false;                      // holds HWCR and no COFVID status register
+    uint64_t hwcr = 0;                     // HWCR at start, on Zen profiles
+    const SimPci* pci = nullptr;           // configuration registers, null where the part has none
+    uint32_t pvi = sim_unset;              // PviMode, 0..1
+    uint32_t boost_source = sim_unset;     // BoostSrc, 0..3
+    uint32_t pll = sim_unset;              // MainPllOpFreqId, 0..63
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
@@ -40,8 +57,19 @@ int sim_cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint3
 // Reads a register of processor 0; non-zero on success.
 int sim_rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx);
 
-// Writes a register on every simulated processor named in the mask; non-zero when all took the write.
+// Reads a register of the named processor; non-zero on success.
+int sim_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx);
+
+// Writes a register on the named processor only; non-zero when it took the write.
+int sim_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx);
+
+// Writes a register on every simulated processor named in the mask (processors 0..63);
+// non-zero when all took the write.
 int sim_wrmsr(uint32_t index, uint32_t eax, uint32_t edx, uint64_t mask);
+
+// Reads a northbridge configuration register (pci_address = bus << 8 | device << 3 | function);
+// non-zero on success, 0 where the simulated part has no such register.
+int sim_read_pci(uint32_t pci_address, uint32_t reg, uint32_t* value);
 
 // Stops the simulator; the state file keeps the last registers.
 void sim_deinitialize();
