@@ -173,7 +173,10 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         uint64_t field; // the register bits it may change
     } cases[] = {
         {"fam10h", 284, 0x1FF}, {"fam10h", 364, 0x7F << 9}, {"fam15h", 364, 0xFF << 9},
-        {"fam17h", 284, 0x3FFF}, {"fam17h", 364, 0xFF << 14},
+        {"fam17h", 284, 0x3FFF}, {"fam17h", 364, 0xFF << 14}, {"fam11h", 284, 0x1FF}, {"fam11h", 364, 0x7F << 9},
+        {"fam15h-m01", 364, 0x7F << 9}, {"fam16h", 364, 0xFF << 9}, {"fam19h", 284, 0x3FFF},
+        {"fam19h,cores=128", 364, 0xFF << 14}, {"fam19h-m74", 364, 0x1003FC000}, {"fam1ah", 284, 0x3FFF},
+        {"fam1ah", 364, 0x1003FC000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.sim << " column " << c.x);
@@ -206,7 +209,7 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
 }
 
 TEST_F(MainWindow, GoldenPicturesAfterStartUp) {
-    for (const char* sim : {"fam10h", "fam15h", "fam17h"}) {
+    for (const char* sim : {"fam10h", "fam15h", "fam17h", "fam11h", "fam14h", "fam19h-m74", "fam17h-m90"}) {
         open(sim);
         const auto& h = platform::headless;
         ASSERT_EQ(h.frame.size(), 544u * 400u);
