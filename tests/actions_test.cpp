@@ -120,16 +120,20 @@ TEST_F(Actions, RowsBeyondTheReadableOnesAreNeitherWrittenNorReported) {
     EXPECT_FALSE(platform::sim_register(0, 0xC001006A, &v) && v != 0);
 }
 
+// Catches: a guessed or shown-only layout written.
 TEST_F(Actions, NothingIsWrittenWhereTheLayoutIsNotKnown) {
-    start_quietly("fam17h");
-    app::layout_state.certain = false; // as for a model whose layout is only guessed
-    const auto before = registers();
-    pstate.table.rows[1].multi = 40;
-    app::apply_settings(-1);
-    ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0].text, "unsupported p-state layout");
-    EXPECT_EQ(boxes()[0].caption, "warning");
-    EXPECT_EQ(registers(), before);
+    for (const char* sim : {"fam17h-m90", "fam12h", "fam14h"}) {
+        SCOPED_TRACE(sim);
+        start_quietly(sim);
+        const auto before = registers();
+        pstate.table.rows[1].multi = 40;
+        pstate.table.rows[1].vcore = 100;
+        app::apply_settings(-1);
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(boxes()[0].text, "unsupported p-state layout");
+        EXPECT_EQ(boxes()[0].caption, "warning");
+        EXPECT_EQ(registers(), before);
+    }
 }
 
 TEST_F(Actions, NothingIsWrittenForAValueNoRegisterCanHold) {
