@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/actions.h"
+#include "app/layouts.h"
 #include "app/settings.h"
 #include "platform/sim.h"
 #include "tests/fuzz/fuzz_app.h"
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint64_t now = 0;
             platform::sim_register(p, 0xC0010064 + i, &now);
             if (now == before[p][i]) continue;
-            const app::PstateRow r = app::decode_row(uint32_t(now), uint32_t(now >> 32), 0x10);
+            const app::PstateRow r = app::decode_row(app::layouts[app::LAYOUT_FAMILY10H], now);
             if (!in(r.multi, 8, 63) || !in(r.vcore, 69, 124) || !in(r.nb, 69, 124)) __builtin_trap();
         }
     }
