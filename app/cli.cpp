@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/actions.h"
 #include "app/layouts.h"
 #include "app/pstate.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "platform/hw.h"
+#include "platform/system.h"
 
 namespace app {
 
@@ -18,7 +21,12 @@ namespace {
 constexpr const char* usage_text =
     "usage: quilm [load]                      the window (load: apply the settings file first)\n"
     "       quilm list [--json]               print the P-state table\n"
-    "       quilm --help | --version\n";
+    "       quilm apply [FILE] [--dry-run] [-v]\n"
+    "                                         apply the settings file without a window\n"
+    "       quilm save [FILE]                 save the processor's table to the settings file\n"
+    "       quilm check                       tell what stands between this machine and writing\n"
+    "       quilm --help | --version\n"
+    "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable\n";
 
 bool is(const char* word, const char* name) {
     return std::strcmp(word, name) == 0;
@@ -129,6 +137,151 @@ void print_table(bool json) {
     }
 }
 
+namespace {
+
+// The command line of one word: its file argument and its flags.
+struct Words {
+    const char* file = nullptr;
+    bool json = false, dry_run = false, verbose = false;
+};
+
+// Reads the options a word takes; the usage error's exit code, or -1 when they are fine.
+int read_words(int argc, char** argv, bool takes_file, const char* const* flags, Words& words) {
+    for (int i = 2; i < argc; ++i) {
+        const char* w = argv[i];
+        bool known = false;
+        for (const char* const* f = flags; *f != nullptr; ++f) known = known || is(w, *f);
+        if (known) {
+            words.json = words.json || is(w, "--json");
+            words.dry_run = words.dry_run || is(w, "--dry-run");
+            words.verbose = words.verbose || is(w, "-v");
+        } else if (takes_file && words.file == nullptr && w[0] != '-') {
+            words.file = w;
+        } else {
+            return usage_error("unknown option", w);
+        }
+    }
+    return -1;
+}
+
+// Opens the processor for a word; false (after the failure on stderr) when it cannot be used.
+bool open_for_word() {
+    const char* failure = open_processor();
+    if (failure == nullptr) return true;
+    std::fprintf(stderr, "quilm: %s\n", failure);
+    if (failure == no_pstates_text) DeinitializeOls();
+    return false;
+}
+
+int finish(int code) {
+    DeinitializeOls();
+    return code;
+}
+
+int list_word(const Words& words) {
+    if (!open_for_word()) return exit_environment;
+    print_table(words.json);
+    return finish(exit_ok);
+}
+
+int apply_word(const Words& words) {
+    const char* path = words.file ? words.file : startup.settings_path;
+    if (!open_for_word()) return exit_environment;
+    switch (load_image(path)) {
+    case SettingsStatus::ok: break;
+    case SettingsStatus::unreadable:
+        std::fprintf(stderr, "quilm: %s: cannot read the settings file\n", path);
+        return finish(exit_environment);
+    case SettingsStatus::short_file:
+        std::fprintf(stderr, "quilm: %s: not a settings file (too short)\n", path);
+        return finish(exit_environment);
+    case SettingsStatus::other_layout:
+        std::fprintf(stderr, "quilm: %s: saved on a processor with another p-state layout\n", path);
+        return finish(exit_failed);
+    }
+    if (settings.auto_start != 0)
+        std::fputs("quilm: the settings file has automatic mode on; apply does not start the governor\n", stderr);
+    // The rows the window has sliders for hold what their sliders can show, as in the window.
+    const uint32_t count = load_shared(pstate.pstate_count);
+    for (uint32_t i = 0; i < count; ++i) clamp_to_sliders(current_layout(), pstate.table.rows[i]);
+
+    ApplyPlan plan;
+    ApplyResult result = plan_apply(plan);
+    if (result == ApplyResult::ok && (words.verbose || words.dry_run)) {
+        for (uint32_t i = 0; i < plan.count; ++i) {
+            if (!plan.write[i]) continue;
+            std::printf("P%u %08X: %016llX -> %016llX\n", i, MSR_PSTATE_DEF0 + i,
+                        static_cast<unsigned long long>(plan.before[i]), static_cast<unsigned long long>(plan.after[i]));
+        }
+    }
+    if (result == ApplyResult::ok && !words.dry_run) result = carry_out(plan);
+    if (result != ApplyResult::ok) {
+        std::fprintf(stderr, "quilm: %s\n", apply_text(result));
+        return finish(exit_failed);
+    }
+    return finish(exit_ok);
+}
+
+int save_word(const Words& words) {
+    const char* path = words.file ? words.file : startup.settings_path;
+    if (!open_for_word()) return exit_environment;
+    if (!save_image(path)) {
+        std::fprintf(stderr, "quilm: %s: cannot write the settings file\n", path);
+        return finish(exit_environment);
+    }
+    return finish(exit_ok);
+}
+
+// One line of `quilm check`; returns whether the line allows writing.
+bool check_line(bool good, const char* what, const char* detail) {
+    std::printf("%-4s%-20s%s\n", good ? "ok" : "no", what, detail);
+    return good;
+}
+
+int check_word() {
+    bool good = true;
+    const bool opened = InitializeOls() != 0 && GetDllStatus() == 0;
+    if (hw_simulated_processor_count() != 0) {
+        check_line(true, "hardware", "the simulated processor (QUILM_SIM): no privileges needed");
+    } else {
+        platform::SystemFacts facts;
+        platform::system_facts("", &facts);
+        good &= check_line(facts.privileged, "privileges",
+                           facts.privileged ? "root or CAP_SYS_RAWIO" : "neither root nor CAP_SYS_RAWIO: run as root");
+        good &= check_line(facts.msr_device, "msr driver",
+                           facts.msr_device ? "loaded" : "not loaded: run modprobe msr");
+        const bool off = is(facts.allow_writes, "off");
+        good &= check_line(!off, "msr.allow_writes",
+                           off ? "off: the kernel refuses every register write"
+                           : is(facts.allow_writes, "on") ? "on"
+                           : is(facts.allow_writes, "default")
+                               ? "default: writes work, the kernel logs a warning for each register"
+                               : "not restricted by this kernel");
+        const bool locked = facts.lockdown[0] != 0 && !is(facts.lockdown, "none");
+        good &= check_line(!locked, "kernel lockdown",
+                           locked ? "on: the kernel refuses register writes (Secure Boot?)" : "none");
+        good &= check_line(opened, "register access", opened ? "open" : "cannot be opened");
+    }
+    Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
+    identify_processor(startup.cpuid[0]);
+    choose_layout(startup.ex_family, startup.ex_model);
+    if (opened) {
+        read_pstates();
+        refine_layout(pstate.table.reg_low, pstate.table.reg_high, load_shared(pstate.pstate_count));
+    }
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "family %Xh model %Xh: %s, %s", startup.ex_family, startup.ex_model,
+                  current_layout().name,
+                  layout_writable()        ? "quilm writes it"
+                  : !layout_state.certain ? "uncertain: shown only, never written"
+                                          : "shown only, never written");
+    good &= check_line(layout_writable(), "p-state layout", detail);
+    if (opened) DeinitializeOls();
+    return good ? exit_ok : exit_environment;
+}
+
+} // namespace
+
 int run_command(int argc, char** argv) {
     if (argc < 2 || argv[1] == nullptr) return -1;
     const char* word = argv[1];
@@ -141,19 +294,25 @@ int run_command(int argc, char** argv) {
         std::printf("quilm %s\n", QUILM_VERSION);
         return exit_ok;
     }
-    if (!is(word, "list")) return usage_error("unknown word", word);
-    bool json = false;
-    for (int i = 2; i < argc; ++i) {
-        if (!is(argv[i], "--json")) return usage_error("unknown option", argv[i]);
-        json = true;
+    static constexpr const char* list_flags[] = {"--json", nullptr};
+    static constexpr const char* apply_flags[] = {"--dry-run", "-v", nullptr};
+    static constexpr const char* no_flags[] = {nullptr};
+    Words words;
+    int usage = 0;
+    if (is(word, "list")) {
+        if ((usage = read_words(argc, argv, false, list_flags, words)) >= 0) return usage;
+        return list_word(words);
     }
-    if (const char* failure = open_processor()) {
-        std::fprintf(stderr, "quilm: %s\n", failure);
-        return exit_environment;
+    if (is(word, "apply") || is(word, "save")) {
+        if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0) return usage;
+        build_settings_path(installed_settings_file);
+        return is(word, "apply") ? apply_word(words) : save_word(words);
     }
-    print_table(json);
-    DeinitializeOls();
-    return exit_ok;
+    if (is(word, "check")) {
+        if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
+        return check_word();
+    }
+    return usage_error("unknown word", word);
 }
 
 } // namespace app

@@ -361,13 +361,17 @@ PstateRow decode_row(const Layout& layout, uint64_t reg) {
     return row;
 }
 
-PstateRow shown_row(const Layout& layout, uint64_t reg) {
-    PstateRow row = decode_row(layout, reg);
+void clamp_to_sliders(const Layout& layout, PstateRow& row) {
     for (int i = 0; i < 3; ++i) {
         const Scale s = scale_of(columns_of(layout, i));
         uint8_t& byte = row_byte(row, i);
         if (s.slider) byte = byte < s.lo ? s.lo : byte > s.hi ? s.hi : byte;
     }
+}
+
+PstateRow shown_row(const Layout& layout, uint64_t reg) {
+    PstateRow row = decode_row(layout, reg);
+    clamp_to_sliders(layout, row);
     return row;
 }
 

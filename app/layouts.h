@@ -136,6 +136,9 @@ PstateRow decode_row(const Layout& layout, uint64_t reg);
 // The row bytes after the clamp of each column's slider.
 PstateRow shown_row(const Layout& layout, uint64_t reg);
 
+// Clamps each byte that has a slider into the slider's range, as the window's sliders do.
+void clamp_to_sliders(const Layout& layout, PstateRow& row);
+
 // Encodes the row bytes into the register. A column whose byte still shows what the register
 // holds keeps its bits exactly; an edited column is encoded anew. False, with reg unchanged,
 // when an edited byte names no value the fields can hold.

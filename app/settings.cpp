@@ -29,39 +29,27 @@ uint8_t own_trailer_layout() {
 
 } // namespace
 
-void save_settings(int32_t) {
+bool save_image(const char* path) {
     uint8_t image[settings_image_size + trailer_size];
     std::memcpy(image, &pstate.table, sizeof(PstateTable));
     image[96] = load_shared(pstate.auto_mode);
     std::memcpy(image + settings_image_size, trailer_tag, sizeof trailer_tag);
     image[settings_image_size + 4] = own_trailer_layout();
-
-    if (platform::file_replace(startup.settings_path, image, sizeof image) != platform::FileResult::ok) {
-        tk::show_message(startup.settings_path, "error!?");
-        return;
-    }
-    tk::show_message("saved.", "success");
+    return platform::file_replace(path, image, sizeof image) == platform::FileResult::ok;
 }
 
-uint32_t load_settings(int32_t) {
+SettingsStatus load_image(const char* path) {
     uint8_t image[settings_image_size + trailer_size];
     uint32_t length = 0;
-    if (platform::file_read(startup.settings_path, image, sizeof image, &length) !=
-        platform::FileResult::ok) {
-        tk::show_message(startup.settings_path, "error!?");
-        return 1;
-    }
+    if (platform::file_read(path, image, sizeof image, &length) != platform::FileResult::ok)
+        return SettingsStatus::unreadable;
     // Loading ends automatic mode: the table is about to change under the governor.
     stop_governor();
 
-    bool refused = length < sizeof(PstateTable);
-    if (length == sizeof image &&
-        std::memcmp(image + settings_image_size, trailer_tag, sizeof trailer_tag) == 0)
-        refused = refused || image[settings_image_size + 4] != own_trailer_layout();
-    if (refused) {
-        tk::show_message(startup.settings_path, "error!?");
-        return 1;
-    }
+    if (length < sizeof(PstateTable)) return SettingsStatus::short_file;
+    if (length == sizeof image && std::memcmp(image + settings_image_size, trailer_tag, sizeof trailer_tag) == 0 &&
+        image[settings_image_size + 4] != own_trailer_layout())
+        return SettingsStatus::other_layout;
 
     std::memcpy(pstate.table.reg_low, image, sizeof pstate.table.reg_low + sizeof pstate.table.reg_high);
     for (int i = 0; i < pstate_rows; ++i) {
@@ -72,7 +60,22 @@ uint32_t load_settings(int32_t) {
         pstate.table.rows[i].nb = row[3];
     }
     if (length > sizeof(PstateTable)) settings.auto_start = image[96];
+    return SettingsStatus::ok;
+}
 
+void save_settings(int32_t) {
+    if (!save_image(startup.settings_path)) {
+        tk::show_message(startup.settings_path, "error!?");
+        return;
+    }
+    tk::show_message("saved.", "success");
+}
+
+uint32_t load_settings(int32_t) {
+    if (load_image(startup.settings_path) != SettingsStatus::ok) {
+        tk::show_message(startup.settings_path, "error!?");
+        return 1;
+    }
     tk::sync_sliders();
     tk::redraw_all();
     tk::present();

@@ -10,6 +10,21 @@ struct SettingsState {
 };
 extern SettingsState settings;
 
+// What reading a settings file came to.
+enum class SettingsStatus : uint8_t {
+    ok,
+    unreadable,   // missing, or cannot be opened for reading
+    short_file,   // fewer than the table's 96 bytes
+    other_layout, // saved on a processor with another register layout
+};
+
+// Writes the table, auto_mode and the layout trailer to the file; false on failure.
+bool save_image(const char* path);
+
+// Reads a settings file into the table (ending automatic mode); the start byte goes to
+// auto_start. Nothing is shown and nothing is redrawn.
+SettingsStatus load_image(const char* path);
+
 // Writes the table and auto_mode to the settings file.
 void save_settings(int32_t id);
 

@@ -47,14 +47,6 @@ uint32_t next_token(char* buffer) {
     return n;
 }
 
-// An installed quilm keeps its settings where the system's configuration lives; a program run
-// from its build or unpacked folder keeps them beside the executable.
-#ifdef QUILM_SETTINGS_FILE
-inline constexpr const char* installed_settings_file = QUILM_SETTINGS_FILE;
-#else
-inline constexpr const char* installed_settings_file = nullptr;
-#endif
-
 void build_settings_path(const char* fixed) {
     static constexpr char file_name[] = "quilm.cfg";
     char* path = startup.settings_path;

@@ -32,6 +32,14 @@ const char* skip_program_name();
 // Copies the next word at cmdline_cursor into buffer (128 bytes) and returns its length, 0..127.
 uint32_t next_token(char* buffer);
 
+// An installed quilm keeps its settings where the system's configuration lives; a program run
+// from its build or unpacked folder keeps them beside the executable.
+#ifdef QUILM_SETTINGS_FILE
+inline constexpr const char* installed_settings_file = QUILM_SETTINGS_FILE;
+#else
+inline constexpr const char* installed_settings_file = nullptr;
+#endif
+
 // Builds settings_path: the fixed path of an installed program when given, else the
 // executable's directory followed by "quilm.cfg".
 void build_settings_path(const char* fixed = nullptr);

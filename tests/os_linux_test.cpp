@@ -6,12 +6,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/os.h"
 #include "platform/os_linux.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -134,3 +137,39 @@ TEST(OsLinux, ExitFlushesAndEndsWithTheCode) {
 }
 
 } // namespace
+
+// Catches: a capability, driver, parameter or lockdown mode misread from the system's files.
+TEST(SystemFacts, ReadFromProcAndSys) {
+    struct {
+        const char* cap_eff;      // CapEff of /proc/self/status, nullptr: no such line
+        bool msr;                 // /dev/cpu/0/msr exists
+        const char* allow_writes; // nullptr: no such parameter
+        const char* lockdown;     // nullptr: no lockdown file
+        bool privileged;
+        const char* mode;
+    } cases[] = {
+        {"000001ffffffffff", true, "on\n", "[none] integrity confidentiality\n", true, "none"},
+        {"0000000000020000", true, "default\n", "none [integrity] confidentiality\n", true, "integrity"},
+        {"0000000000000000", false, "off\n", nullptr, false, ""},
+        {nullptr, false, nullptr, "none integrity [confidentiality]\n", false, "confidentiality"},
+    };
+    for (const auto& c : cases) {
+        const std::filesystem::path root = std::filesystem::temp_directory_path() / "quilm_facts";
+        std::filesystem::remove_all(root);
+        auto put = [&](const char* path, const std::string& text) {
+            std::filesystem::create_directories((root / path).parent_path());
+            std::ofstream(root / path) << text;
+        };
+        put("proc/self/status", c.cap_eff ? std::string("Name:\tquilm\nCapEff:\t") + c.cap_eff + "\n" : "Name:\tx\n");
+        if (c.msr) put("dev/cpu/0/msr", "");
+        if (c.allow_writes) put("sys/module/msr/parameters/allow_writes", c.allow_writes);
+        if (c.lockdown) put("sys/kernel/security/lockdown", c.lockdown);
+        platform::SystemFacts facts;
+        platform::system_facts(root.c_str(), &facts);
+        EXPECT_EQ(facts.privileged, c.privileged) << c.cap_eff;
+        EXPECT_EQ(facts.msr_device, c.msr);
+        EXPECT_STREQ(facts.allow_writes, c.allow_writes ? std::string(c.allow_writes, std::strcspn(c.allow_writes, "\n")).c_str() : "");
+        EXPECT_STREQ(facts.lockdown, c.mode);
+        std::filesystem::remove_all(root);
+    }
+}
