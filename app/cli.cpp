@@ -83,9 +83,13 @@ void print_table(bool json) {
     if (json) {
         std::printf(
             "{\"family\": %u, \"model\": %u, \"stepping\": %u, \"processors\": %u, \"layout\": \"%s\", "
-            "\"certain\": %s, \"writable\": %s, \"current\": %u, \"boosted\": %u, \"pstates\": [",
+            "\"certain\": %s, \"writable\": %s, \"current\": %u, \"boosted\": %u, %s\"pstates\": [",
             startup.ex_family, startup.ex_model, startup.stepping, startup.processor_count, layout.name,
-            layout_state.certain ? "true" : "false", layout_writable() ? "true" : "false", current, boosted);
+            layout_state.certain ? "true" : "false", layout_writable() ? "true" : "false", current, boosted,
+            !layout.pci_pvi         ? ""
+            : layout_state.pvi < 0  ? "\"pvi\": null, "
+            : layout_state.pvi == 1 ? "\"pvi\": true, "
+                                    : "\"pvi\": false, ");
         for (uint32_t i = 0; i < count; ++i) {
             const uint64_t reg = join(pstate.table.reg_low[i], pstate.table.reg_high[i]);
             std::printf("%s{\"index\": %u, \"register\": \"%08X\", \"raw\": \"%016llX\", \"enabled\": %s, "
@@ -112,7 +116,8 @@ void print_table(bool json) {
 
     std::printf("family %Xh model %Xh stepping %u, %u processors, %u boosted P-states\n", startup.ex_family,
                 startup.ex_model, startup.stepping, startup.processor_count, boosted);
-    std::printf("layout %s, %s\n", layout.name,
+    std::printf("layout %s%s, %s\n", layout.name,
+                layout.pci_pvi && layout_state.pvi < 0 ? " (PviMode unreadable)" : "",
                 !layout_state.certain ? "uncertain: shown only, never written"
                 : layout_writable()   ? "certain: apply writes it"
                                       : "certain, but quilm does not write it");
@@ -200,7 +205,8 @@ int apply_word(const Words& words) {
         return finish(exit_failed);
     }
     if (settings.auto_start != 0)
-        std::fputs("quilm: the settings file has automatic mode on; apply does not start the governor\n", stderr);
+        std::fputs("quilm: the settings file has automatic mode on; apply does not start the governor\n",
+                   stderr);
     // The rows the window has sliders for hold what their sliders can show, as in the window.
     const uint32_t count = load_shared(pstate.pstate_count);
     for (uint32_t i = 0; i < count; ++i) clamp_to_sliders(current_layout(), pstate.table.rows[i]);
@@ -211,7 +217,8 @@ int apply_word(const Words& words) {
         for (uint32_t i = 0; i < plan.count; ++i) {
             if (!plan.write[i]) continue;
             std::printf("P%u %08X: %016llX -> %016llX\n", i, MSR_PSTATE_DEF0 + i,
-                        static_cast<unsigned long long>(plan.before[i]), static_cast<unsigned long long>(plan.after[i]));
+                        static_cast<unsigned long long>(plan.before[i]),
+                        static_cast<unsigned long long>(plan.after[i]));
         }
     }
     if (result == ApplyResult::ok && !words.dry_run) result = carry_out(plan);
@@ -247,12 +254,13 @@ int check_word() {
         platform::SystemFacts facts;
         platform::system_facts("", &facts);
         good &= check_line(facts.privileged, "privileges",
-                           facts.privileged ? "root or CAP_SYS_RAWIO" : "neither root nor CAP_SYS_RAWIO: run as root");
+                           facts.privileged ? "root or CAP_SYS_RAWIO"
+                                            : "neither root nor CAP_SYS_RAWIO: run as root");
         good &= check_line(facts.msr_device, "msr driver",
                            facts.msr_device ? "loaded" : "not loaded: run modprobe msr");
         const bool off = is(facts.allow_writes, "off");
         good &= check_line(!off, "msr.allow_writes",
-                           off ? "off: the kernel refuses every register write"
+                           off                            ? "off: the kernel refuses every register write"
                            : is(facts.allow_writes, "on") ? "on"
                            : is(facts.allow_writes, "default")
                                ? "default: writes work, the kernel logs a warning for each register"
@@ -272,7 +280,7 @@ int check_word() {
     char detail[128];
     std::snprintf(detail, sizeof detail, "family %Xh model %Xh: %s, %s", startup.ex_family, startup.ex_model,
                   current_layout().name,
-                  layout_writable()        ? "quilm writes it"
+                  layout_writable()       ? "quilm writes it"
                   : !layout_state.certain ? "uncertain: shown only, never written"
                                           : "shown only, never written");
     good &= check_line(layout_writable(), "p-state layout", detail);
@@ -304,7 +312,8 @@ int run_command(int argc, char** argv) {
         return list_word(words);
     }
     if (is(word, "apply") || is(word, "save")) {
-        if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0) return usage;
+        if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0)
+            return usage;
         build_settings_path(installed_settings_file);
         return is(word, "apply") ? apply_word(words) : save_word(words);
     }

@@ -4,6 +4,7 @@
 #include "app/layouts.h"
 
 #include "app/main_window.h"
+#include "platform/hw.h"
 
 namespace app {
 
@@ -20,21 +21,21 @@ constexpr Bits zen_idd{22, 8}, zen_idd_div{30, 2};      // IddValue 29..22, IddD
 
 const char* const heading_mhz  = "register dumps      MHz     Vcore";
 const char* const heading_zen  = "register dumps      MHz     Vcore    amps";
-const char* const heading_14h  = "register dumps    divisor   Vcore";
 const char* const heading_raw  = "register dumps";
 
 //  name               note          code writable cofvid zen  freq               base didmax fid      did      volt               vid      vid_high  nb_vid     nb_pstate  idd      idd_div      header            row set                 multi                  vcore               nb                   heading
 const Layout layouts[LAYOUT_COUNT] = {
-    {"family-10h",      "family 10h", 1, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     {25, 7},   none,      idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW,         Column::legacy_multi, Column::legacy_vid, Column::legacy_nb,   nullptr},
-    {"family-11h",      "family 11h", 3, true,  true,  false, FreqKind::fid_did,  8, 3, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz},
-    {"family-12h",      "read only",  4, false, true,  false, FreqKind::fam12h,  16, 8, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz},
-    {"family-14h",      "read only",  5, false, true,  false, FreqKind::fam14h,   0, 0, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_FAMILY14H,      Column::divisor,      Column::svi1,       Column::none,        heading_14h},
-    {"family-15h-svi1", "family 15h", 6, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW_F15,     Column::legacy_multi, Column::legacy_vid, Column::nb_pstate,   nullptr},
-    {"family-15h-svi2", "family 15h", 2, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi2, vid8,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_ROW_F15_SVI2,       Column::legacy_multi, Column::svi2,       Column::nb_pstate,   nullptr},
-    {"zen-svi2",        "Zen SVI2",   7, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi2, zen_vid, none,     none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI2,       Column::freq,         Column::svi2,       Column::amps,        heading_zen},
-    {"zen-svi3",        "Zen SVI3",   8, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen},
-    {"zen5",            "Zen 5",      9, true,  false, true,  FreqKind::zen5,     0, 0, {0, 12}, none,    VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen},
-    {"unknown",         "read only", 10, false, false, false, FreqKind::none,     0, 0, none,    none,    VoltKind::none, none,    none,     none,      none,      none,    none,        SET_HEADER_EXT,   SET_ROW_RAW,            Column::none,         Column::none,       Column::none,        heading_raw},
+    {"family-10h",      "family 10h", 1, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     {25, 7},   none,      idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW,         Column::legacy_multi, Column::legacy_vid, Column::legacy_nb,   nullptr, true,  false, {2, 1}},
+    {"family-11h",      "family 11h", 3, true,  true,  false, FreqKind::fid_did,  8, 3, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, false, none},
+    {"family-12h",      "read only",  4, false, true,  false, FreqKind::fam12h,  16, 8, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, false, {2, 3}},
+    {"family-14h",      "read only",  5, false, true,  false, FreqKind::fam14h,   0, 0, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, true,  {2, 3}},
+    {"family-15h-svi1", "family 15h", 6, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW_F15,     Column::legacy_multi, Column::legacy_vid, Column::nb_pstate,   nullptr, false, false, {2, 3}},
+    {"family-15h-svi2", "family 15h", 2, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi2, vid8,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_ROW_F15_SVI2,       Column::legacy_multi, Column::svi2,       Column::nb_pstate,   nullptr, false, false, {2, 3}},
+    {"zen-svi2",        "Zen SVI2",   7, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi2, zen_vid, none,     none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI2,       Column::freq,         Column::svi2,       Column::amps,        heading_zen, false, false, none},
+    {"zen-svi3",        "Zen SVI3",   8, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen, false, false, none},
+    {"zen5",            "Zen 5",      9, true,  false, true,  FreqKind::zen5,     0, 0, {0, 12}, none,    VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen, false, false, none},
+    {"unknown",         "read only", 10, false, false, false, FreqKind::none,     0, 0, none,    none,    VoltKind::none, none,    none,     none,      none,      none,    none,        SET_HEADER_EXT,   SET_ROW_RAW,            Column::none,         Column::none,       Column::none,        heading_raw, false, false, none},
+    {"family-10h-pvi",  "family 10h",11, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::pvi,  vid7,    none,     {25, 7},   none,      idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW_PVI,     Column::legacy_multi, Column::pvi,        Column::pvi_nb,      nullptr,     true,  false, {2, 1}},
 };
 
 // Worked examples from public firmware sources.
@@ -119,6 +120,10 @@ Quantity volts(VoltKind kind, uint32_t vid) {
                            : Quantity{Quantity::value, 155000 - 625 * int64_t(vid)};
     case VoltKind::svi3:
         return vid == 0 ? Quantity{Quantity::off, 0} : Quantity{Quantity::value, 24500 + 500 * int64_t(vid)};
+    case VoltKind::pvi:
+        if (vid < 0x20) return {Quantity::value, 155000 - 2500 * int64_t(vid)};
+        return vid >= 93 ? Quantity{Quantity::off, 0}
+                         : Quantity{Quantity::value, 116250 - 1250 * int64_t(vid)};
     case VoltKind::none: break;
     }
     return {Quantity::unknown, 0};
@@ -143,6 +148,8 @@ Scale scale_of(Column column) {
     case Column::svi1:         return {true, 0, 124, 1250, 0};      // 0.0250 .. 1.5500 V
     case Column::svi2:         return {true, 0, 248, 625, 0};       // 0.01250 .. 1.55000 V
     case Column::svi3:         return {true, 0, 255, 500, 27500};   // 0.28500 .. 1.55000 V
+    case Column::pvi:
+    case Column::pvi_nb:       return {true, 0, 62, 2500, 0};       // 0.050 .. 1.550 V
     default:                   return {false, 0, 255, 0, 0};
     }
 }
@@ -170,8 +177,9 @@ uint8_t column_byte(const Layout& layout, Column column, uint64_t reg) {
     case Column::freq: return fine_byte(column, frequency_of(layout, reg));
     case Column::svi1:
     case Column::svi2:
-    case Column::svi3: return fine_byte(column, voltage_of(layout, reg));
-    case Column::divisor: return uint8_t(divisor_quarters(layout, reg) - 4);
+    case Column::svi3:
+    case Column::pvi: return fine_byte(column, voltage_of(layout, reg));
+    case Column::pvi_nb: return fine_byte(column, nb_voltage_of(layout, reg));
     case Column::amps:
     case Column::none: return 0;
     }
@@ -239,16 +247,19 @@ bool encode_column(const Layout& layout, Column column, uint8_t byte, uint64_t& 
         return byte >= 2 && byte <= s.hi && encode_frequency(layout, s.offset + s.step * byte, reg);
     case Column::svi1:
     case Column::svi2:
-    case Column::svi3: {
+    case Column::svi3:
+    case Column::pvi:
+    case Column::pvi_nb: {
         if (byte < 2 || byte > s.hi) return false;
         const int64_t target = s.offset + s.step * byte;
+        const bool nb = column == Column::pvi_nb;
+        const uint32_t width = nb ? layout.nb_vid.width : layout.vid.width + layout.vid_high.width;
         // The VID whose voltage is the target, found from the encoding's own formula.
-        for (uint32_t vid = 0; vid < (1u << (layout.vid.width + layout.vid_high.width)); ++vid) {
+        for (uint32_t vid = 0; vid < (1u << width); ++vid) {
             const Quantity q = volts(layout.volt, vid);
-            if (q.state == Quantity::value && q.amount == target) {
-                reg = with_vid(layout, reg, vid);
-                return true;
-            }
+            if (q.state != Quantity::value || q.amount != target) continue;
+            reg = nb ? layout.nb_vid.put(reg, vid) : with_vid(layout, reg, vid);
+            return true;
         }
         return false;
     }
@@ -265,7 +276,7 @@ uint8_t& row_byte(PstateRow& row, int i) {
 }
 
 bool editable(Column column) {
-    return column != Column::none && column != Column::divisor && column != Column::amps;
+    return column != Column::none && column != Column::amps;
 }
 
 } // namespace
@@ -283,6 +294,29 @@ void choose_layout(uint8_t ex_family, uint8_t ex_model) {
     }
     for (const FamilyLayout& family : family_layouts)
         if (family.family == ex_family) layout_state = {&layouts[family.layout], family.certain};
+}
+
+void read_board() {
+    constexpr uint32_t function3 = 0x18 << 3 | 3, function4 = 0x18 << 3 | 4; // bus 0, device 18h
+    const Layout& layout = current_layout();
+    uint32_t value = 0;
+    if (layout.pci_pvi) {
+        // Without PviMode the voltages may be read with the wrong formula: shown, never written.
+        if (!ReadPciConfigDwordEx(function3, 0xA0, &value)) {
+            layout_state.certain = false;
+        } else {
+            layout_state.pvi = int8_t(value >> 8 & 1);
+            if (layout_state.pvi) layout_state.layout = &layouts[LAYOUT_FAMILY10H_PVI];
+        }
+    }
+    if (layout.boost_count.width != 0 && ReadPciConfigDwordEx(function4, 0x15C, &value)) {
+        layout_state.boost_known = true;
+        layout_state.boost_count = uint8_t((value & 3) != 0 ? layout.boost_count.get(value) : 0);
+    }
+    if (layout.pci_pll && ReadPciConfigDwordEx(function3, 0xD4, &value)) {
+        layout_state.pll_known = true;
+        layout_state.main_pll = uint8_t(value & 0x3F);
+    }
 }
 
 void refine_layout(const uint32_t* low, const uint32_t* high, uint32_t count) {
@@ -322,6 +356,9 @@ Quantity frequency_of(const Layout& layout, uint64_t reg) {
         if (fid == 0) return {Quantity::off, 0};
         return {Quantity::value, 500 * int64_t(fid)};
     case FreqKind::fam14h:
+        if (!layout_state.pll_known) return {Quantity::unknown, 0};
+        return {Quantity::value,
+                rounded(40000 * int64_t(layout_state.main_pll + 16), divisor_quarters(layout, reg))};
     case FreqKind::none: break;
     }
     return {Quantity::unknown, 0};
@@ -333,7 +370,7 @@ Quantity voltage_of(const Layout& layout, uint64_t reg) {
 
 Quantity nb_voltage_of(const Layout& layout, uint64_t reg) {
     if (layout.nb_vid.width == 0) return {Quantity::unknown, 0};
-    return volts(VoltKind::svi1, layout.nb_vid.get(reg));
+    return volts(layout.volt, layout.nb_vid.get(reg));
 }
 
 Quantity current_of(const Layout& layout, uint64_t reg) {

@@ -25,7 +25,7 @@ struct Bits {
 enum class FreqKind : uint8_t {
     fid_did, // 100 MHz * (Fid + fid_base) / 2^Did (families 10h, 11h, 15h, 16h)
     fam12h,  // 100 MHz * (Fid + 16) / divisor, Did 0..8 = 1, 1.5, 2, 3, 4, 6, 8, 12, 16
-    fam14h,  // main PLL / (DidMSD + DidLSD / 4 + 1): the divisor only, without the PLL
+    fam14h,  // 100 MHz * (MainPllOpFreqId + 16) / (DidMSD + DidLSD / 4 + 1); unknown without the PLL
     zen,     // 200 MHz * Fid / DfsId; DfsId 0 is off
     zen5,    // 5 MHz * Fid; Fid 0 is off
     none,    // not decoded
@@ -36,6 +36,7 @@ enum class VoltKind : uint8_t {
     svi1, // 1.55 V - 12.5 mV * Vid; Vid 7Ch and up is off
     svi2, // 1.55 V - 6.25 mV * Vid; Vid F8h and up is off
     svi3, // 0.245 V + 5 mV * Vid, Vid bit 8 in vid_high; Vid 0 is off
+    pvi,  // parallel VID: 1.55 V - 25 mV * Vid below 20h, else 1.1625 V - 12.5 mV * Vid; off at 0 V
     none,
 };
 
@@ -50,7 +51,8 @@ enum class Column : uint8_t {
     svi1,         // Vid 0..122 as 124 - Vid, slider 0..124
     svi2,         // Vid 0..246 as 248 - Vid, slider 0..248
     svi3,         // Vid 8..261 as Vid - 6, slider 0..255
-    divisor,      // family 14h: 4 * DidMSD + DidLSD, shown only
+    pvi,          // Vid as its voltage in 25 mV steps, slider 0..62 (the core VID)
+    pvi_nb,       // the same over the northbridge VID
     amps,         // the current limit, shown only (its own per-row array)
 };
 
@@ -76,12 +78,16 @@ struct Layout {
     int32_t header_set, row_set; // the window's template sets
     Column multi, vcore, nb;     // what the row bytes of this layout hold
     const char* heading;         // the column heading for the window's generic header
+    bool pci_pvi;                // D18F3xA0 bit 8 (PviMode) chooses the voltage encoding
+    bool pci_pll;                // D18F3xD4 bits 5..0 (MainPllOpFreqId) give the frequencies
+    Bits boost_count;            // D18F4x15C: NumBoostStates, where BoostSrc (bits 1..0) enables boost
 };
 
 // clang-format off
 enum LayoutId : uint8_t {
     LAYOUT_FAMILY10H, LAYOUT_FAMILY11H, LAYOUT_FAMILY12H, LAYOUT_FAMILY14H, LAYOUT_FAMILY15H_SVI1,
-    LAYOUT_FAMILY15H_SVI2, LAYOUT_ZEN_SVI2, LAYOUT_ZEN_SVI3, LAYOUT_ZEN5, LAYOUT_UNKNOWN, LAYOUT_COUNT,
+    LAYOUT_FAMILY15H_SVI2, LAYOUT_ZEN_SVI2, LAYOUT_ZEN_SVI3, LAYOUT_ZEN5, LAYOUT_UNKNOWN, LAYOUT_FAMILY10H_PVI,
+    LAYOUT_COUNT,
 };
 // clang-format on
 
@@ -91,6 +97,11 @@ extern const Layout layouts[LAYOUT_COUNT];
 struct LayoutState {
     const Layout* layout = &layouts[LAYOUT_UNKNOWN];
     bool certain = false;
+    int8_t pvi = -1;           // PviMode as read from the northbridge, -1 unread
+    bool boost_known = false;  // boost_count was read from the northbridge
+    uint8_t boost_count = 0;   // boosted P-states
+    bool pll_known = false;    // main_pll was read from the northbridge
+    uint8_t main_pll = 0;      // MainPllOpFreqId
 };
 extern LayoutState layout_state;
 
@@ -106,6 +117,11 @@ inline bool layout_writable() {
 // Chooses the layout by combined family and model. Models whose layout is not known for certain
 // get the family's likeliest layout, uncertain; refine_layout then settles the voltage encoding.
 void choose_layout(uint8_t ex_family, uint8_t ex_model);
+
+// Reads what the northbridge says about the board and the processor: PviMode (a layout that
+// depends on it counts as uncertain where it cannot be read), the boosted P-state count and the
+// main PLL.
+void read_board();
 
 // For an uncertain Zen processor: the voltage encoding that puts every enabled row of the
 // registers between 0.6 and 1.55 V (SVI2 where both or neither do).

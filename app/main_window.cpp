@@ -204,10 +204,18 @@ constexpr auto programs = tk::assemble([] {
         label("svi3_other"),
         text("  other"),
         end(),
-        label("divisor"),
+        label("pvi_slider"),
         ink(5),
-        text("/"),
-        number(0x22, 1, 25, 100), // quarters from 1.00
+        slider(0, 62),
+        jump_if(0, "pvi_off"),
+        jump_if(1, "pvi_other"),
+        number(0x14, 1, 250, 0), // 25 mV steps
+        end(),
+        label("pvi_off"),
+        text("   off"),
+        end(),
+        label("pvi_other"),
+        text(" other"),
         end(),
         label("amps"),
         ink(6),
@@ -329,8 +337,10 @@ constexpr auto pstate_row_f15 = row_set(nb_indicator);
 //                          program                  data                  x    y    width height pos row kind         colour flags            hotkey
 constexpr tk::Template freq_slider =
     {P("freq_slider"),     ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template divisor =
-    {P("divisor"),         ref(B_ROWS, 1),       284,   8,  68,   24,   0,  0, KIND_STATIC, face, 0,    0, 0};
+constexpr tk::Template pvi_slider =
+    {P("pvi_slider"),      ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+constexpr tk::Template pvi_nb_slider =
+    {P("pvi_slider"),      ref(B_ROWS, 3),       444,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
 constexpr tk::Template svi1_slider =
     {P("svi1_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
 constexpr tk::Template svi2_slider =
@@ -347,7 +357,7 @@ constexpr std::array<tk::Template, 7> columns(const tk::Template& a, const tk::T
 }
 constexpr auto row_f15_svi2 = columns(row_start[3], svi2_slider, nb_indicator);
 constexpr auto row_svi1 = columns(freq_slider, svi1_slider);
-constexpr auto row_family14h = columns(divisor, svi1_slider);
+constexpr auto pstate_row_pvi = columns(row_start[3], pvi_slider, pvi_nb_slider);
 constexpr auto row_zen_svi2 = columns(freq_slider, svi2_slider, amps);
 constexpr auto row_zen_svi3 = columns(freq_slider, svi3_slider, amps);
 constexpr auto row_raw = columns(tk::Template{}, tk::Template{});
@@ -375,7 +385,7 @@ const tk::Template* const template_sets[] = {
     header_ext,
     row_f15_svi2.data(),
     row_svi1.data(),
-    row_family14h.data(),
+    pstate_row_pvi.data(),
     row_zen_svi2.data(),
     row_zen_svi3.data(),
     row_raw.data(),

@@ -31,9 +31,14 @@ void read_pstates() {
     }
     store_shared(pstate.pstate_count, count);
 
+    // The northbridge's count of boosted P-states where it could be read; otherwise the difference
+    // of the two current-P-state numbers, which is right only while a P-state that is not
+    // boosted is current.
     uint32_t hardware = current_layout().cofvid ? (pstate.cofvid_low >> 16) & 7 : 0;
     uint32_t software = pstate.status_low & 7;
-    store_shared(pstate.pstate_offset, static_cast<uint8_t>(hardware > software ? hardware - software : 0));
+    uint32_t offset = hardware > software ? hardware - software : 0;
+    if (layout_state.boost_known) offset = layout_state.boost_count;
+    store_shared(pstate.pstate_offset, static_cast<uint8_t>(offset));
 }
 
 void decode_pstates() {

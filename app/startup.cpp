@@ -86,6 +86,7 @@ const char* open_processor() {
     uint32_t simulated = hw_simulated_processor_count();
     startup.processor_count = simulated != 0 ? simulated : platform::os_processor_count();
     choose_layout(startup.ex_family, startup.ex_model);
+    read_board();
     read_pstates();
     refine_layout(pstate.table.reg_low, pstate.table.reg_high, load_shared(pstate.pstate_count));
     if (load_shared(pstate.pstate_count) < 2) return no_pstates_text;

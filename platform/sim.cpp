@@ -275,8 +275,9 @@ bool readable(int slot) {
 
 // Makes hardware row `row` current on processor p: status and control in software numbering,
 // COFVID in hardware numbering with the row's FID, DID and VID as the current operating point.
+// A boosted row has no software number of its own: the status register then reads 0.
 void set_current(uint32_t p, uint32_t row) {
-    uint64_t software = row - sim.config.boost;
+    uint64_t software = row >= sim.config.boost ? row - sim.config.boost : 0;
     sim.regs[p][slot_control] = software;
     sim.regs[p][slot_status] = software;
     if (!sim.config.zen)
@@ -570,12 +571,6 @@ bool sim_parse(const char* text, SimConfig* config) {
     }
     // Without current=, the fastest P-state that is not boosted is current.
     if (!current_given) result.current = result.boost;
-    if (result.current < result.boost) {
-        std::fprintf(stderr,
-                     "quilm: simulator option \"current=%u\" in QUILM_SIM is out of range (boost=%u..7)\n",
-                     result.current, result.boost);
-        return false;
-    }
     *config = result;
     return true;
 }

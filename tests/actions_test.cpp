@@ -224,10 +224,10 @@ TEST_F(Actions, BoostOffsetAndTheReadCount) {
     struct {
         const char* sim;
         uint8_t count, offset, current;
-    } cases[] = {{"fam15h", 8, 2, 2},
-                 {"fam15h,boost=1,current=3", 8, 1, 3},
-                 {"fam10h", 5, 0, 0},
-                 {"fam10h,pstates=3,current=2", 3, 0, 2}};
+    } cases[] = {{"fam15h", 8, 2, 2},           {"fam15h,boost=1,current=3", 8, 1, 3},
+                 {"fam10h", 5, 0, 0},           {"fam10h,pstates=3,current=2", 3, 0, 2},
+                 {"fam15h,current=0", 8, 2, 2}, // started in a boosted state: the northbridge counts them
+                 {"fam15h,current=1", 8, 2, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
         start_quietly(c.sim);
@@ -235,6 +235,16 @@ TEST_F(Actions, BoostOffsetAndTheReadCount) {
         EXPECT_EQ(pstate.pstate_offset, c.offset);
         EXPECT_EQ(pstate.current_index, c.current);
     }
+}
+
+// Catches: a family-10h layout trusted although PviMode could not be read.
+TEST_F(Actions, UnreadablePviModeMakesTheLayoutUncertain) {
+    platform::sim_reset(); // no hardware access: every PCI read fails
+    app::choose_layout(0x10, 0x04);
+    ASSERT_TRUE(app::layout_writable());
+    app::read_board();
+    EXPECT_FALSE(app::layout_writable());
+    EXPECT_STREQ(app::current_layout().name, "family-10h");
 }
 
 TEST_F(Actions, AFailedReadKeepsTheRowsItDidNotReach) {

@@ -68,6 +68,10 @@ TEST(Layouts, WorkedExamplesDecodeExactly) {
          {Q::value, 0}},
         {app::LAYOUT_FAMILY15H_SVI2, 0x000000000001F000, {Q::value, 160000}, {Q::off, 0}, {Q::value, 0}},
         {app::LAYOUT_UNKNOWN, 0x8000000059080890, {Q::unknown, 0}, {Q::unknown, 0}, {Q::unknown, 0}},
+        {app::LAYOUT_FAMILY10H_PVI, 0x10u << 9, {Q::value, 160000}, {Q::value, 115000}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY10H_PVI, 0x1Fu << 9, {Q::value, 160000}, {Q::value, 77500}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY10H_PVI, 0x20u << 9, {Q::value, 160000}, {Q::value, 76250}, {Q::value, 0}},
+        {app::LAYOUT_FAMILY10H_PVI, 0x5Du << 9, {Q::value, 160000}, {Q::off, 0}, {Q::value, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << L(c.layout).name << " " << std::hex << c.reg);
@@ -82,6 +86,13 @@ TEST(Layouts, WorkedExamplesDecodeExactly) {
     }
     EXPECT_EQ(app::nb_voltage_of(L(app::LAYOUT_FAMILY10H), 0x800000583C00140E).amount, 117500);
     EXPECT_EQ(app::divisor_quarters(L(app::LAYOUT_FAMILY14H), 0x0000000000000032), 4u * 3 + 2 + 4);
+    EXPECT_EQ(app::nb_voltage_of(L(app::LAYOUT_FAMILY10H_PVI), 0x0000000020000000).amount, 115000);
+    // Family 14h: MHz only with the main PLL, 100 * (16 + 16) / 3.50.
+    app::layout_state = {};
+    EXPECT_EQ(app::frequency_of(L(app::LAYOUT_FAMILY14H), 0x0000000000000022).state, Q::unknown);
+    app::layout_state.pll_known = true, app::layout_state.main_pll = 16;
+    EXPECT_EQ(app::frequency_of(L(app::LAYOUT_FAMILY14H), 0x0000000000000022).amount, 91429);
+    app::layout_state = {};
 }
 
 // Catches: a model range off by one, a guess marked certain, an unknown family written.
@@ -175,6 +186,7 @@ TEST(Layouts, EveryShownByteRoundTripsAndUntouchedFieldsKeepTheirBits) {
                     // Only the off and other bytes, and frequencies the fid/did pairs cannot give.
                     const int top = layout.vcore == Column::svi1   ? 124
                                     : layout.vcore == Column::svi2 ? 248
+                                    : layout.vcore == Column::pvi  ? 62
                                                                    : 255;
                     EXPECT_TRUE(byte < 2 ||
                                 (column == 0 && (byte > 241 || layout.freq == app::FreqKind::fid_did)) ||

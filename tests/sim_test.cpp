@@ -278,7 +278,6 @@ TEST_F(Sim, FailedStartsNameTheCulprit) {
     for (const char* text :
          {"fam13h", "", "fam10h,turbo=1", "fam10h,cores=x2", "fam10h,cores=0", "fam10h,",
           "fam10h,cores=4294967300", "fam10h,cores=1025", "fam10h,pstates=9", "fam10h,reject=8",
-          "fam15h,current=1", // a boosted row
           "fam10h,init=later", "fam10h,pvi=2", "fam15h,boostsrc=4", "fam14h,pll=64",
           "fam17h,boost=1",                                        // Zen rows are never boosted
           "fam17h,pvi=0", "fam19h,pll=16", "fam1ah,boostsrc=1"}) { // Zen: no such registers

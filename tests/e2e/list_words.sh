@@ -3,10 +3,11 @@
 # rewrites them), and the exit codes of the words that need no window.
 source "$(dirname "$0")/lib.bash"
 golden=$(dirname "$0")/../golden/list
-profiles=(fam10h fam11h fam12h fam14h fam15h fam15h-m01 fam16h fam17h fam17h-m90 fam19h fam19h-m74 fam1ah)
+profiles=(fam10h fam11h fam12h fam14h fam15h fam15h-m01 fam16h fam17h fam17h-m90 fam19h fam19h-m74 fam1ah
+          fam10h,pvi=1 fam15h,current=0)
 for p in "${profiles[@]}"; do
     for form in json text; do
-        file=$golden/$p.$form
+        file=$golden/${p//[,=]/_}.$form
         args=(list); [ $form = json ] && args+=(--json)
         QUILM_SIM=$p "$QUILM" "${args[@]}" >"$WORK/out" 2>/dev/null || fail "$p: quilm list exits $?"
         if [ -n "${QUILM_UPDATE_GOLDEN:-}" ]; then cp "$WORK/out" "$file"; continue; fi
