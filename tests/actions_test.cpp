@@ -46,56 +46,6 @@ TEST_F(Actions, ApplyWithoutEditsKeepsEveryRegisterBitForBit) {
     }
 }
 
-TEST_F(Actions, AnEditedFieldIsWrittenOnEveryProcessorAndTheRestStays) {
-    start_quietly("fam15h");
-    const auto before = registers();
-    pstate.table.rows[5].multi = 20; // row 5: 2.3 GHz at the odd VID 72, now 10.0 x
-    app::apply_settings(-1);
-    EXPECT_TRUE(boxes().empty());
-    for (uint32_t p = 0; p < 4; ++p) {
-        const uint64_t old = before.at({p, 0xC0010069});
-        const uint64_t now = reg(p, 0xC0010069);
-        EXPECT_EQ(now & 0x1FF, 4u) << p;                                // FID 4, DID 0
-        EXPECT_EQ(now & ~uint64_t{0x1FF}, old & ~uint64_t{0x1FF}) << p; // the VID, NB bit and the rest stay
-        for (uint32_t r = 0xC0010064; r <= 0xC001006B; ++r) {
-            if (r == 0xC0010069) continue;
-            EXPECT_EQ(reg(p, r), before.at({p, r})) << p << " " << std::hex << r;
-        }
-    }
-    EXPECT_EQ(pstate.table.rows[5].multi, 20); // read back and decoded
-}
-
-TEST_F(Actions, NewValuesAreEncodedExactly) {
-    struct {
-        const char* sim;
-        int row;
-        app::PstateRow edit;
-        uint32_t mask, bits; // of the low word
-    } cases[] = {
-        {"fam10h", 1, {1, 15, 69, 95}, 0xFE00FFFF, 14 | 1 << 6 | 55 << 9 | 29u << 25},
-        {"fam15h", 3, {1, 8, 248 - 72, 1}, 0x0041FFFF, 0 | 1 << 6 | 72 << 9 | 1 << 22}, // 6.25 mV steps
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        start_quietly(c.sim);
-        pstate.table.rows[c.row] = c.edit;
-        app::apply_settings(-1);
-        EXPECT_TRUE(boxes().empty());
-        EXPECT_EQ(static_cast<uint32_t>(reg(2, 0xC0010064 + c.row)) & c.mask, c.bits);
-    }
-}
-
-TEST_F(Actions, EnablingARowSetsBit63OfThatRowOnly) {
-    start_quietly("fam10h");
-    const auto before = registers();
-    ASSERT_EQ(pstate.table.rows[4].state, 0);
-    pstate.table.rows[4].state = 1;
-    pstate.table.rows[0].state = 1; // was 3: only the current mark is dropped
-    app::apply_settings(-1);
-    EXPECT_EQ(reg(3, 0xC0010068), before.at({3, 0xC0010068}) | uint64_t{1} << 63);
-    EXPECT_EQ(reg(3, 0xC0010064), before.at({3, 0xC0010064}));
-}
-
 TEST_F(Actions, ARejectedRegisterGivesOneWarningPerApply) {
     start_quietly("fam15h,reject=3");
     for (int apply = 0; apply < 2; ++apply) {
@@ -227,13 +177,31 @@ TEST_F(Actions, BoostOffsetAndTheReadCount) {
     } cases[] = {{"fam15h", 8, 2, 2},           {"fam15h,boost=1,current=3", 8, 1, 3},
                  {"fam10h", 5, 0, 0},           {"fam10h,pstates=3,current=2", 3, 0, 2},
                  {"fam15h,current=0", 8, 2, 2}, // started in a boosted state: the northbridge counts them
-                 {"fam15h,current=1", 8, 2, 2}};
+                 {"fam15h,current=1", 8, 2, 2},
+                 {"fam15h,boostsrc=0", 8, 0, 0}}; // boost switched off: no boosted rows
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
         start_quietly(c.sim);
         EXPECT_EQ(pstate.pstate_count, c.count);
         EXPECT_EQ(pstate.pstate_offset, c.offset);
         EXPECT_EQ(pstate.current_index, c.current);
+    }
+}
+
+// Catches: P0's frequency changed on Zen without the time-stamp counter locked to P0 on every
+// processor first, and the counter locked for changes that leave P0's frequency alone.
+TEST_F(Actions, AZenP0FrequencyChangeLocksTheTimeStampCounterFirst) {
+    start_quietly("fam19h");
+    const uint64_t lock = uint64_t{1} << 21;
+    pstate.table.rows[1].vcore -= 1; // P1 only
+    app::apply_settings(-1);
+    for (uint32_t p = 0; p < 16; ++p) EXPECT_EQ(reg(p, 0xC0010015) & lock, 0u) << p;
+    pstate.table.rows[0].multi -= 4; // P0: 100 MHz slower
+    app::apply_settings(-1);
+    EXPECT_TRUE(boxes().empty());
+    for (uint32_t p = 0; p < 16; ++p) {
+        EXPECT_EQ(reg(p, 0xC0010015) & lock, lock) << p;
+        EXPECT_EQ(reg(p, 0xC0010064) & 0xFF, 0x8Cu) << p;
     }
 }
 

@@ -20,58 +20,40 @@ const Layout& L(app::LayoutId id) {
 
 // Catches: a wrong bit position, scale, offset or "off" threshold in any layout's formulas.
 TEST(Layouts, WorkedExamplesDecodeExactly) {
+    constexpr Quantity off{Q::off, 0}, unknown{Q::unknown, 0};
+    auto v = [](int64_t amount) { return Quantity{Q::value, amount}; };
+    using enum app::LayoutId;
     struct {
         app::LayoutId layout;
         uint64_t reg;
-        Quantity mhz, volts, amps;
+        Quantity mhz, volts, amps; // 1/100 MHz, 1/100000 V, 1/100 A
     } cases[] = {
-        {app::LAYOUT_ZEN_SVI2, 0x8000000059080890, {Q::value, 360000}, {Q::value, 135000}, {Q::value, 1000}},
-        {app::LAYOUT_ZEN_SVI2, 0x800000004C960C60, {Q::value, 160000}, {Q::value, 100000}, {Q::value, 500}},
-        {app::LAYOUT_ZEN_SVI3, 0x800000005E2FC898, {Q::value, 380000}, {Q::value, 120000}, {Q::value, 1200}},
-        {app::LAYOUT_ZEN_SVI3, 0x800000015E014880, {Q::value, 320000}, {Q::value, 155000}, {Q::value, 1200}},
-        {app::LAYOUT_ZEN5, 0x8000000065AFC352, {Q::value, 425000}, {Q::value, 120000}, {Q::value, 1500}},
-        {app::LAYOUT_ZEN_SVI2, 0x0000000000000000, {Q::off, 0}, {Q::value, 155000}, {Q::value, 0}},
-        {app::LAYOUT_ZEN_SVI2, 0x00000000003E0C85, {Q::value, 221667}, {Q::off, 0}, {Q::value, 0}}, // Vid F8h
-        {app::LAYOUT_ZEN_SVI2,
-         0x0000000000000705,
-         {Q::unknown, 0},
-         {Q::value, 155000},
-         {Q::value, 0}}, // DfsId 7
-        {app::LAYOUT_ZEN_SVI3,
-         0x00000000C0000890,
-         {Q::value, 360000},
-         {Q::off, 0},
-         {Q::unknown, 0}}, // IddDiv 3
-        {app::LAYOUT_ZEN5, 0x0000000000000000, {Q::off, 0}, {Q::off, 0}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY10H, 0x800000583C00140E, {Q::value, 300000}, {Q::value, 142500}, {Q::value, 8800}},
-        {app::LAYOUT_FAMILY10H,
-         0x0000000000F80000 | 0x7C << 9,
-         {Q::value, 160000},
-         {Q::off, 0},
-         {Q::value, 0}},
-        {app::LAYOUT_FAMILY10H,
-         0x0000000000000150,
-         {Q::unknown, 0},
-         {Q::value, 155000},
-         {Q::value, 0}}, // Did 5
-        {app::LAYOUT_FAMILY11H, 0x000000000000004E, {Q::value, 110000}, {Q::value, 155000}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY12H, 0x00000000000000F1, {Q::value, 206667}, {Q::value, 155000}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY15H_SVI2,
-         0x8000005200002A18,
-         {Q::value, 400000},
-         {Q::value, 141875},
-         {Q::value, 8200}},
-        {app::LAYOUT_FAMILY15H_SVI1,
-         0x0000000000002A18,
-         {Q::value, 400000},
-         {Q::value, 128750},
-         {Q::value, 0}},
-        {app::LAYOUT_FAMILY15H_SVI2, 0x000000000001F000, {Q::value, 160000}, {Q::off, 0}, {Q::value, 0}},
-        {app::LAYOUT_UNKNOWN, 0x8000000059080890, {Q::unknown, 0}, {Q::unknown, 0}, {Q::unknown, 0}},
-        {app::LAYOUT_FAMILY10H_PVI, 0x10u << 9, {Q::value, 160000}, {Q::value, 115000}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY10H_PVI, 0x1Fu << 9, {Q::value, 160000}, {Q::value, 77500}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY10H_PVI, 0x20u << 9, {Q::value, 160000}, {Q::value, 76250}, {Q::value, 0}},
-        {app::LAYOUT_FAMILY10H_PVI, 0x5Du << 9, {Q::value, 160000}, {Q::off, 0}, {Q::value, 0}},
+        // clang-format off
+        {LAYOUT_ZEN_SVI2,       0x8000000059080890, v(360000), v(135000), v(1000)},
+        {LAYOUT_ZEN_SVI2,       0x800000004C960C60, v(160000), v(100000), v(500)},
+        {LAYOUT_ZEN_SVI3,       0x800000005E2FC898, v(380000), v(120000), v(1200)},
+        {LAYOUT_ZEN_SVI3,       0x800000015E014880, v(320000), v(155000), v(1200)},
+        {LAYOUT_ZEN5,           0x8000000065AFC352, v(425000), v(120000), v(1500)},
+        {LAYOUT_ZEN_SVI2,       0x0000000000000000, off,       v(155000), v(0)},
+        {LAYOUT_ZEN_SVI2,       0x00000000003E0C85, v(221667), off,       v(0)},    // Vid F8h
+        {LAYOUT_ZEN_SVI2,       0x0000000000000705, unknown,   v(155000), v(0)},    // DfsId 7
+        {LAYOUT_ZEN_SVI2,       0x0000000000001B90, unknown,   v(155000), v(0)},    // DfsId 1Bh: odd
+        {LAYOUT_ZEN_SVI3,       0x00000000C0000890, v(360000), off,       unknown}, // IddDiv 3
+        {LAYOUT_ZEN5,           0x0000000000000000, off,       off,       v(0)},
+        {LAYOUT_FAMILY10H,      0x800000583C00140E, v(300000), v(142500), v(8800)},
+        {LAYOUT_FAMILY10H,      0x0000000000F8F800, v(160000), off,       v(0)},    // Vid 7Ch
+        {LAYOUT_FAMILY10H,      0x0000000000000150, unknown,   v(155000), v(0)},    // Did 5
+        {LAYOUT_FAMILY11H,      0x000000000000004E, v(110000), v(155000), v(0)},
+        {LAYOUT_FAMILY12H,      0x00000000000000F1, v(206667), v(155000), v(0)},
+        {LAYOUT_FAMILY15H_SVI2, 0x8000005200002A18, v(400000), v(141875), v(8200)},
+        {LAYOUT_FAMILY15H_SVI1, 0x0000000000002A18, v(400000), v(128750), v(0)},
+        {LAYOUT_FAMILY15H_SVI2, 0x000000000001F000, v(160000), off,       v(0)},
+        {LAYOUT_UNKNOWN,        0x8000000059080890, unknown,   unknown,   unknown},
+        {LAYOUT_FAMILY10H_PVI,  0x0000000000002000, v(160000), v(115000), v(0)},    // Vid 10h: 25 mV steps
+        {LAYOUT_FAMILY10H_PVI,  0x0000000000003E00, v(160000), v(77500),  v(0)},
+        {LAYOUT_FAMILY10H_PVI,  0x0000000000004000, v(160000), v(76250),  v(0)},    // Vid 20h: 12.5 mV steps
+        {LAYOUT_FAMILY10H_PVI,  0x000000000000BA00, v(160000), off,       v(0)},    // Vid 5Dh: 0 V
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << L(c.layout).name << " " << std::hex << c.reg);

@@ -101,52 +101,6 @@ TEST_F(MainWindow, TabVisitsTheControlsInOrderThenNothing) {
     }
 }
 
-TEST_F(MainWindow, AltMovesTheFocusIntoTheButtonBarAndOut) {
-    open("fam10h");
-    send(WM_SYSKEYDOWN, VK_MENU);
-    EXPECT_EQ(input.focus, at(8, 364));
-    send(WM_SYSKEYDOWN, VK_MENU);
-    EXPECT_EQ(input.focus, -1);
-}
-
-TEST_F(MainWindow, ClickingAPstateButtonTogglesItsEnableBit) {
-    open("fam10h");
-    EXPECT_EQ(pstate.table.rows[4].state, 0);
-    click(20, 212 + 12);
-    EXPECT_EQ(pstate.table.rows[4].state, 1);
-    click(20, 68 + 12); // the current row: 3 becomes 0
-    EXPECT_EQ(pstate.table.rows[0].state, 0);
-}
-
-TEST_F(MainWindow, DragAndApplyChangesOnlyThatRowOnEveryProcessor) {
-    open("fam10h");
-    const uint64_t row0 = definition(0), row2 = definition(2);
-    const int32_t slider = at(284, 104); // row 1's multiplier, 23 (11.5)
-    const int knob = wx(slider) + wpos(slider) + 5;
-    send(WM_LBUTTONDOWN, MK_LBUTTON, knob, 104 + 30);
-    send(WM_MOUSEMOVE, MK_LBUTTON, knob + 9, 104 + 30);
-    send(WM_LBUTTONUP, 0, knob + 9, 104 + 30);
-    EXPECT_EQ(pstate.table.rows[1].multi, 23 + 9 * 55 / 56 + 1);
-    click(400 + 20, 364 + 10); // apply settings
-    EXPECT_TRUE(boxes().empty());
-    for (uint32_t p = 0; p < 4; ++p)
-        EXPECT_EQ((definition(1, p) & 0x3F) + 16, pstate.table.rows[1].multi) << p;
-    EXPECT_EQ(definition(0), row0);
-    EXPECT_EQ(definition(2), row2);
-}
-
-TEST_F(MainWindow, ArrowsMoveAFocusedSliderWithinItsTrack) {
-    open("fam10h");
-    const int32_t slider = at(364, 68);
-    for (int i = 0; i < 5; ++i) key(VK_TAB); // load, save, P-State 0, multi, vcore
-    ASSERT_EQ(input.focus, at(364, 68));
-    for (int i = 0; i < 100; ++i) key(VK_RIGHT);
-    EXPECT_EQ(wpos(slider), 56);
-    EXPECT_EQ(pstate.table.rows[0].vcore, 124);
-    key(VK_LEFT);
-    EXPECT_EQ(pstate.table.rows[0].vcore, 123);
-}
-
 TEST_F(MainWindow, UpDownAndAutoFromTheButtonBar) {
     open("fam15h");
     click(134 + 10, 364 + 10); // down
