@@ -118,29 +118,17 @@ TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
     }
 }
 
-TEST_F(Startup, WindowWithOneRowPerReadablePstate) {
-    struct {
-        const char* sim;
-        uint32_t widgets;
-        uint8_t ex_family;
-    } cases[] = {
-        {"fam10h", 19 + 5 * 5, 0x10},
-        {"fam10h,pstates=2", 19 + 5 * 2, 0x10},
-        {"fam15h", 19 + 5 * 8, 0x15},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        EXPECT_EQ(run_plain(c.sim), 0u);
-        EXPECT_TRUE(boxes().empty());
-        EXPECT_EQ(tk::widgets.used_length, 4 * c.widgets);
-        EXPECT_EQ(app::startup.ex_family, c.ex_family);
-        EXPECT_EQ(app::startup.processor_count, 4u); // the simulated count, not this machine's
-        EXPECT_EQ(platform::headless_titles().at(0), "QUILM (manual)");
-        EXPECT_GT(platform::headless.paint_count, 0u);
-        EXPECT_EQ(platform::headless.frame_width, 544);
-        EXPECT_EQ(platform::headless.frame_height, 400);
-        EXPECT_EQ(platform::sim_processor_count(), 0u); // released after the loop
-    }
+// Catches: the window not created at 544 x 400 with the manual title or never painted, the
+// system's processor count used instead of the simulated one, hardware kept open after the loop.
+TEST_F(Startup, TheWindowOpensPaintedAndHardwareIsReleasedAfterTheLoop) {
+    EXPECT_EQ(run_plain("fam15h"), 0u);
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_EQ(app::startup.processor_count, 4u);
+    EXPECT_EQ(platform::headless_titles().at(0), "QUILM (manual)");
+    EXPECT_GT(platform::headless.paint_count, 0u);
+    EXPECT_EQ(platform::headless.frame_width, 544);
+    EXPECT_EQ(platform::headless.frame_height, 400);
+    EXPECT_EQ(platform::sim_processor_count(), 0u);
 }
 
 } // namespace
