@@ -187,7 +187,7 @@ TEST_F(Sim, NorthbridgeRegistersFollowThePartAndTheOptions) {
         {"fam14h,pll=63", function3, 0xD4, 0x03310F7F},   //
         {"fam10h", function4, 0x15C, 0x00000000},         // no boosted states, BoostSrc (bits 1..0) 0
         {"fam10h,boost=1", function4, 0x15C, 0x00000005}, // BoostSrc 1, the one NumBoostStates bit
-        {"fam10h,boost=3", function4, 0x15C, 0x00000005}, // one bit holds no more
+        {"fam10h,boost=2", function4, 0x15C, 0x00000005}, // one bit holds no more
         {"fam15h", function4, 0x15C, 0x80000089},         // two boosted states, BoostLock, ApmMasterEn
         {"fam16h,boost=7", function4, 0x15C, 0x8000009D}, //
         {"fam15h,boostsrc=0", function4, 0x15C, 0x80000088},
