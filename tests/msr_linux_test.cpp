@@ -152,7 +152,8 @@ TEST_F(MsrDriver, OpeningNamesProcessorsUpToTheFirstGap) {
 // ones (63 by mask, 63 of 64 by number); a register outside the P-state control and eight
 // definitions written; a refusal that stops the other processors, is reported as success, is told
 // twice or without its reason; an HWCR write that changes any bit but LockTscToCurrentP0, checked
-// against another processor's value or without reading it first; reads past the last processor.
+// against another processor's value or without reading it first; a read by number from a
+// processor without a device.
 TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
     constexpr uint64_t v = 0x800000583C00140E, zen = 0x0000000009000011, locked = zen | 1 << 21;
     constexpr uint64_t top = uint64_t(1) << 63;
@@ -173,9 +174,9 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
         {0xC0010066, by_mask, 0xA, 1, 0xA, nullptr},
         {0xC0010066, by_mask, 0x0, 0, 0x0, nullptr},
         {0xC0010066, by_mask, 0x30, 0, 0x10, "register C0010066 on processor 5: no such processor"},
-        {0xC0010066, 64, 0, 0, 0x0, nullptr}, // the same reason: not told again
-        {0xC0010066, by_mask, top, 1, top, nullptr},
-        {0xC0010066, 63, 0, 1, top, nullptr},
+        {0xC0010066, 64, 0, 0, 0x0, nullptr},        // the same reason: not told again
+        {0xC0010066, by_mask, top, 1, top, nullptr}, // the mask's last bit
+        {0xC0010066, 63, 0, 1, top, nullptr},        // the last processor
         {0xC0010064, by_mask, 0xF, 0, 0xD,
          "refused to write register C0010064 on processor 1 (kernel lockdown", v, 0x2, EPERM},
         {0xC0010064, by_mask, 0x4, 0, 0x0, "register C0010064 on processor 2: Invalid argument", v, 0x4,

@@ -18,6 +18,7 @@ namespace {
 constexpr uint32_t control = 0xC0010062, status = 0xC0010063, definition = 0xC0010064, cofvid = 0xC0010071,
                    hwcr = 0xC0010015;
 
+// Any register of a simulated processor; the test fails where the processor has no such register.
 uint64_t reg(uint32_t processor, uint32_t index) {
     uint64_t value = 0;
     EXPECT_TRUE(platform::sim_register(processor, index, &value)) << processor << " " << std::hex << index;
@@ -53,6 +54,7 @@ std::vector<std::string> all_registers() {
     return items;
 }
 
+// A stopped simulator after each test, and a state file name of the test's own.
 class Sim : public testing::Test {
   protected:
     const std::string path =
@@ -131,7 +133,7 @@ TEST_F(Sim, WritesChangeExactlyWhatTheyName) {
     constexpr uint64_t v = 0x8000000012345678, by_mask = ~uint64_t(0);
     struct Case {
         const char* text;
-        uint64_t mask; // by_mask: `target` is the mask; otherwise the processor is `target` alone
+        uint64_t mask; // by_mask: a write to the processors of mask `target`; 0: to processor `target` alone
         uint64_t target;
         uint32_t index;
         uint64_t value;
