@@ -1,5 +1,6 @@
 // The Linux operating-system services: executable path and its cut rule, the
-// rebuilt command line, system times, threads and the exit.
+// rebuilt command line, system times, threads and the exit; and the facts about
+// register access read from /proc and /sys.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,13 +19,13 @@
 
 namespace {
 
-// Catches: a missing terminating zero, a wrong length, a cut path reported as complete, a write
-// past the buffer.
-TEST(OsLinux, ModulePathFollowsTheCutRule) {
+// Catches: a path without its terminating zero, with a wrong length, cut but reported as complete,
+// or written past the buffer; a command line without the program name, with doubled or trailing
+// blanks, or words dropped.
+TEST(OsLinux, ModulePathAndCommandLine) {
     char full[4096];
     const uint32_t n = platform::os_module_path(full, sizeof full);
-    ASSERT_GT(n, 0u);
-    ASSERT_LT(n, sizeof full);
+    ASSERT_TRUE(n > 0 && n < sizeof full) << n;
     const std::string path(full);
     EXPECT_EQ(path.size(), n);
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "os_linux_test");
@@ -44,17 +45,13 @@ TEST(OsLinux, ModulePathFollowsTheCutRule) {
         EXPECT_EQ(std::string(buffer.data()), text);
         EXPECT_STREQ(buffer.data() + size, "untouched") << "nothing written past the buffer";
     }
-}
 
-// Catches: a missing program name, doubled or trailing blanks, words dropped.
-TEST(OsLinux, CommandLineJoinsTheArguments) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
+    const std::pair<std::vector<std::string>, const char*> lines[] = {
         {{"quilm"}, "quilm"},
         {{"/opt/my tools/quilm", "load", "x"}, "/opt/my tools/quilm load x"},
         {{}, ""},
     };
-    for (const auto& [words, line] : cases) {
-        SCOPED_TRACE(line);
+    for (const auto& [words, line] : lines) {
         std::vector<char*> argv;
         for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
@@ -63,41 +60,13 @@ TEST(OsLinux, CommandLineJoinsTheArguments) {
     }
 }
 
-// Catches: kernel time without idle, ticks not converted to 100-ns units (or converted twice),
-// fields read from the wrong line or column, counters that run backwards.
-TEST(OsLinux, SystemTimesAreConsistent) {
-    uint64_t idle0 = 0, kernel0 = 0, user0 = 0;
-    ASSERT_TRUE(platform::os_system_times(&idle0, &kernel0, &user0));
-    EXPECT_GE(kernel0, idle0);
-    const auto start = std::chrono::steady_clock::now();
-    // Keep one processor busy for a while so that user or kernel time moves as well.
-    volatile uint64_t sink = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300)) sink = sink + 1;
-    uint64_t idle1 = 0, kernel1 = 0, user1 = 0;
-    ASSERT_TRUE(platform::os_system_times(&idle1, &kernel1, &user1));
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    // Unsigned differences: a counter that ran backwards shows as a huge growth below.
-    EXPECT_GE(kernel1 - kernel0, idle1 - idle0);
-    EXPECT_GT(kernel1 - kernel0 - (idle1 - idle0) + (user1 - user0), 0u) << "busy time grew";
-    // Every processor accounts for all of its time: kernel (with idle) plus user grows by about
-    // the elapsed time times the number of processors, in 100-ns units.
-    const double grown = double(kernel1 - kernel0) + double(user1 - user0);
-    const double expected = elapsed * 1e7 * platform::os_processor_count();
-    EXPECT_GT(grown, 0.5 * expected);
-    EXPECT_LT(grown, 1.5 * expected);
-}
-
 // Catches: a column read one place off, iowait left out of idle, idle left out of kernel time,
-// steal or nice dropped, a wrong tick conversion, and text that is not a cpu line accepted.
-TEST(OsLinux, SystemTimesFromTheStatLine) {
-    struct {
-        const char* text;
-        long hz;
-        bool ok;
-        uint64_t idle, kernel, user; // 100-ns units
-    } cases[] = {
-        // user nice system idle iowait irq softirq steal guest guest_nice
+// steal or nice dropped, a wrong tick conversion, text that is not a cpu line accepted; on the
+// running system, the wrong file, tick rate or processor count, and counters that run backwards.
+TEST(OsLinux, SystemTimes) {
+    // The text (user nice system idle iowait irq softirq steal guest guest_nice), ticks per second,
+    // whether it is read, and idle, kernel and user time in 100-ns units.
+    const std::tuple<const char*, long, bool, uint64_t, uint64_t, uint64_t> cases[] = {
         {"cpu  1 2 3 40 50 6 7 8 9 10\ncpu0 1 1 1 1", 100, true, 9'000'000, 11'400'000, 300'000},
         {"cpu  1 2 3 40", 100, true, 4'000'000, 4'300'000, 300'000}, // an older kernel's four fields
         {"cpu  3 0 0 0 0 0 0 0", 3, true, 0, 0, 10'000'000},         // three ticks of a third of a second
@@ -105,27 +74,32 @@ TEST(OsLinux, SystemTimesFromTheStatLine) {
         {"cpu  1 2 3", 100, false, 0, 0, 0},
         {"cpu  1 2 3 4", 0, false, 0, 0, 0},
     };
-    for (const auto& c : cases) {
-        uint64_t idle = 1, kernel = 1, user = 1;
-        EXPECT_EQ(platform::stat_times(c.text, std::strlen(c.text), c.hz, &idle, &kernel, &user), c.ok)
-            << c.text;
-        EXPECT_EQ(idle, c.idle) << c.text;
-        EXPECT_EQ(kernel, c.kernel) << c.text;
-        EXPECT_EQ(user, c.user) << c.text;
+    for (const auto& [text, hz, ok, idle, kernel, user] : cases) {
+        uint64_t times[3] = {1, 1, 1};
+        EXPECT_EQ(platform::stat_times(text, std::strlen(text), hz, &times[0], &times[1], &times[2]), ok)
+            << text;
+        EXPECT_EQ(std::tuple(times[0], times[1], times[2]), std::tuple(idle, kernel, user)) << text;
     }
+
+    // Every processor accounts for all of its time: kernel (with idle) plus user grows by about the
+    // elapsed time times the number of processors. Unsigned differences: a counter that ran
+    // backwards shows as a huge growth.
+    uint64_t idle[2], kernel[2], user[2];
+    ASSERT_TRUE(platform::os_system_times(&idle[0], &kernel[0], &user[0]));
+    const auto start = std::chrono::steady_clock::now();
+    platform::os_sleep_ms(300);
+    ASSERT_TRUE(platform::os_system_times(&idle[1], &kernel[1], &user[1]));
+    const double expected = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() *
+                            1e7 * platform::os_processor_count();
+    EXPECT_GE(kernel[1] - kernel[0], idle[1] - idle[0]);
+    EXPECT_NEAR(double(kernel[1] - kernel[0]) + double(user[1] - user[0]), expected, 0.5 * expected);
 }
 
 std::atomic<int> thread_runs{0};
 
-// Catches: a thread that is never started, or reported as failed although it runs.
-TEST(OsLinux, StartedThreadRuns) {
-    ASSERT_TRUE(platform::os_start_thread([] { thread_runs.fetch_add(1); }));
-    for (int i = 0; i < 500 && thread_runs.load() == 0; ++i) platform::os_sleep_ms(10);
-    EXPECT_EQ(thread_runs.load(), 1);
-}
-
-// Catches: the wrong exit code, and buffered output lost on the way out.
-TEST(OsLinux, ExitFlushesAndEndsWithTheCode) {
+// Catches: the wrong exit code, buffered output lost on the way out; a thread that is never
+// started, or reported as failed although it runs.
+TEST(OsLinux, ExitFlushesAndThreadsRun) {
     EXPECT_EXIT(
         {
             static char buffer[256];
@@ -134,42 +108,46 @@ TEST(OsLinux, ExitFlushesAndEndsWithTheCode) {
             platform::os_exit_process(3);
         },
         testing::ExitedWithCode(3), "still buffered");
+    ASSERT_TRUE(platform::os_start_thread([] { thread_runs.fetch_add(1); }));
+    for (int i = 0; i < 500 && thread_runs.load() == 0; ++i) platform::os_sleep_ms(10);
+    EXPECT_EQ(thread_runs.load(), 1);
 }
-
-} // namespace
 
 // Catches: a capability, driver, parameter or lockdown mode misread from the system's files.
 TEST(SystemFacts, ReadFromProcAndSys) {
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / "quilm_facts";
     struct {
         const char* cap_eff;      // CapEff of /proc/self/status, nullptr: no such line
-        bool msr;                 // /dev/cpu/0/msr exists
         const char* allow_writes; // nullptr: no such parameter
         const char* lockdown;     // nullptr: no lockdown file
-        bool privileged;
-        const char* mode;
+        bool msr, privileged;     // /dev/cpu/0/msr exists; and the facts read
+        const char* mode;         // the lockdown mode read
     } cases[] = {
-        {"000001ffffffffff", true, "on\n", "[none] integrity confidentiality\n", true, "none"},
-        {"0000000000020000", true, "default\n", "none [integrity] confidentiality\n", true, "integrity"},
-        {"0000000000000000", false, "off\n", nullptr, false, ""},
-        {nullptr, false, nullptr, "none integrity [confidentiality]\n", false, "confidentiality"},
+        {"000001ffffffffff", "on", "[none] integrity confidentiality\n", true, true, "none"},
+        {"0000000000020000", "default", "none [integrity] confidentiality\n", true, true, "integrity"},
+        {"0000000000000000", "off", nullptr, false, false, ""},
+        {nullptr, nullptr, "none integrity [confidentiality]\n", false, false, "confidentiality"},
     };
     for (const auto& c : cases) {
-        const std::filesystem::path root = std::filesystem::temp_directory_path() / "quilm_facts";
+        SCOPED_TRACE(c.mode);
         std::filesystem::remove_all(root);
         auto put = [&](const char* path, const std::string& text) {
             std::filesystem::create_directories((root / path).parent_path());
             std::ofstream(root / path) << text;
         };
-        put("proc/self/status", c.cap_eff ? std::string("Name:\tquilm\nCapEff:\t") + c.cap_eff + "\n" : "Name:\tx\n");
+        put("proc/self/status",
+            std::string("Name:\tquilm\n") + (c.cap_eff ? "CapEff:\t" + std::string(c.cap_eff) : ""));
         if (c.msr) put("dev/cpu/0/msr", "");
-        if (c.allow_writes) put("sys/module/msr/parameters/allow_writes", c.allow_writes);
+        if (c.allow_writes) put("sys/module/msr/parameters/allow_writes", c.allow_writes + std::string("\n"));
         if (c.lockdown) put("sys/kernel/security/lockdown", c.lockdown);
         platform::SystemFacts facts;
         platform::system_facts(root.c_str(), &facts);
-        EXPECT_EQ(facts.privileged, c.privileged) << c.cap_eff;
+        EXPECT_EQ(facts.privileged, c.privileged);
         EXPECT_EQ(facts.msr_device, c.msr);
-        EXPECT_STREQ(facts.allow_writes, c.allow_writes ? std::string(c.allow_writes, std::strcspn(c.allow_writes, "\n")).c_str() : "");
+        EXPECT_STREQ(facts.allow_writes, c.allow_writes ? c.allow_writes : "");
         EXPECT_STREQ(facts.lockdown, c.mode);
-        std::filesystem::remove_all(root);
     }
+    std::filesystem::remove_all(root);
 }
+
+} // namespace
