@@ -92,22 +92,6 @@ TEST_F(MainWindow, TabVisitsTheControlsInOrderThenNothing) {
     }
 }
 
-TEST_F(MainWindow, UpDownAndAutoFromTheButtonBar) {
-    open("fam15h");
-    click(134 + 10, 364 + 10); // down
-    EXPECT_EQ(pstate.current_index, 3);
-    click(8 + 10, 364 + 10); // up
-    click(8 + 10, 364 + 10); // up again: software P0 is the limit
-    EXPECT_EQ(pstate.current_index, 2);
-
-    click(62 + 10, 364 + 10); // AUTO
-    EXPECT_EQ(pstate.auto_mode, 1);
-    click(134 + 10, 364 + 10); // down does nothing now
-    click(62 + 10, 364 + 10);  // MANUAL
-    EXPECT_EQ(pstate.auto_mode, 0);
-    EXPECT_EQ(platform::headless_titles().back(), "QUILM (manual)");
-}
-
 // Catches, on every writable layout: a slider step that is not one value of its field (a fine
 // slider counting pixels, a drawn knob that rewrites its byte), an encoding that touches other
 // fields or rows, a processor left out, and a decode that does not show what was written.

@@ -43,7 +43,6 @@ expect_exit 1 env QUILM_SIM=fam19h,reject=2 QUILM_SIM_STATE= "$QUILM" apply tune
 grep -q "quilm: not all settings accepted" err || fail "a refused row not told: $(cat err)"
 expect_exit 2 "$QUILM" apply --force
 expect_exit 2 "$QUILM" apply one.cfg two.cfg
-expect_exit 2 "$QUILM" save --json
 expect_exit 3 "$QUILM" apply missing.cfg
 grep -q "missing.cfg" err || fail "the missing file is not named: $(cat err)"
 head -c 50 tuned.cfg >short.cfg
