@@ -35,8 +35,7 @@ TEST(Golden, RoundTripAndEveryDifference) {
         fs::remove(golden, ignored), fs::remove(actual, ignored), fs::remove(drawn, ignored);
     };
     clean();
-    pixels.resize(width * height);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint32_t(i * 0x070503 + 0x102030) & 0xFFFFFF;
+    for (uint32_t i = 0; i < width * height; ++i) pixels.push_back((i * 0x070503 + 0x102030) & 0xFFFFFF);
     const std::vector<uint32_t> original = pixels;
 
     EXPECT_NONFATAL_FAILURE(expect(), "run with QUILM_UPDATE_GOLDEN=1 to make it the golden");
