@@ -30,7 +30,7 @@ TEST(Golden, RoundTripAndEveryDifference) {
     const fs::path actual = fs::path(QUILM_ACTUAL_DIR) / "selftest.actual.png";
     const fs::path drawn = fs::path(QUILM_GOLDEN_DIR) / "selftest_drawn.png";
     const auto clean = [&] {
-        unsetenv("QUILM_UPDATE_GOLDEN");
+        unsetenv("QUILM_UPDATE_GOLDEN"), pixels.clear();
         std::error_code ignored;
         fs::remove(golden, ignored), fs::remove(actual, ignored), fs::remove(drawn, ignored);
     };
