@@ -39,10 +39,10 @@ constexpr auto shapes = tk::assemble([] {
 static_assert(shifted.offset("background") == 4 && shifted.offset("up") == 5 &&
               shifted.offset("label") == 18);
 
-// Catches: padding to the wrong multiple or at the wrong offset, operands stored in the wrong order or
-// byte order, a line break stored after its text, an unknown opcode ending the listing, escapes and codes
-// outside ASCII written as they are, zero-padding of offsets, a listing that runs past OP_END or past the
-// block, and an instruction cut off by the block's end shown as if it were whole.
+// Catches: padding to the wrong multiple, at the wrong offset or of other bytes, operands stored in the wrong
+// order or byte order, a line break stored after its text, an unknown opcode ending the listing, escapes and
+// codes outside ASCII written as they are, zero-padding of offsets, a listing that runs past OP_END or past
+// the block, and an instruction cut off by the block's end shown as if it were whole.
 TEST(Disassembler, ListsEveryOperandShapeAndWhatTheBlockCutsOff) {
     const std::pair<bytes, const char*> cases[] = {
         {bytes(shapes.data() + 4, shapes.size - 4), R"(0004 OP_JUMP_IF -1 -> 0044
@@ -68,6 +68,7 @@ TEST(Disassembler, ListsEveryOperandShapeAndWhatTheBlockCutsOff) {
         tk::disassemble_program(block.data(), static_cast<uint32_t>(block.size()), 4, text, sizeof text);
         EXPECT_STREQ(text, listing);
     }
+    EXPECT_EQ(bytes(shapes.data() + 6, 2), bytes(2, tk::PAD)) << "the padding before the jump target";
 }
 
 // Catches: the wrong next offset, text left over for an offset at the block's end, and a buffer
