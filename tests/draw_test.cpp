@@ -1,26 +1,24 @@
-// Pixel contracts of the drawing primitives, and their clipping against the framebuffer.
+// Pixel contracts of the drawing primitives, their clipping against the framebuffer, and the
+// hexadecimal and fixed-point number fields drawn with them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <ostream>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/test_support.h"
 #include "toolkit/draw.h"
 #include "toolkit/font.h"
+#include "toolkit/numfield.h"
 
 namespace {
 
 constexpr uint32_t fill = 0x00ABCDEF; // test::Canvas's untouched value
-constexpr uint32_t dark = 0x404040, grey = 0x808080, face = 0xD0D0D0, white = 0xFFFFFF;
 constexpr int32_t lo = INT32_MIN, hi = INT32_MAX;
-
-// Whether the font sets column x of row y in the glyph's 8 x 13 cell; false outside the cell.
-bool font_bit(uint32_t code, int x, int y) {
-    if (x < 0 || x >= 8 || y < 0 || y >= tk::glyph_rows) return false;
-    return tk::font[(code - 1) * tk::glyph_rows + y] >> (7 - x) & 1;
-}
 
 // One call of a primitive. RECT: width, height, colour; LINE: end, mode, colour; FRAME: width,
 // height, style; GLYPH: code, -, colour; STRING (three block glyphs): -, -, colour.
@@ -46,38 +44,25 @@ void draw(const Shape& s, int32_t dx = 0, int32_t dy = 0) {
     }
 }
 
-// Catches: rows counted from the top in memory, and a framebuffer remembered from an earlier call.
-TEST(Addressing, TopLeftIsTheLastRowInMemoryAndAResizeIsFollowed) {
-    test::Canvas large(6, 4);
-    tk::fill_rect(0, 0, 1, 1, 4);
-    EXPECT_EQ(large.pixels()[3 * 6], white);
-    test::Canvas small(7, 5); // a resize between two calls
-    tk::fill_rect(0, 0, 1, 1, 5);
-    EXPECT_EQ(small.pixels()[4 * 7], 0x008000u);
-    EXPECT_EQ(large.changed() + small.changed(), 2u);
-}
-
-// Exact pixel sets of single calls, all in colour 7, including inputs that draw nothing.
+// Exact pixel sets of single calls, all in colour 7, including inputs that draw nothing. Catches: rows
+// counted from the top in memory, a pixel too many or too few at either end, a dotted line's phase,
+// unknown modes, colours and codes drawn.
 TEST(Primitives, WriteExactlyTheirPixels) {
+    // clang-format off
     const std::pair<Shape, std::vector<std::pair<int, int>>> cases[] = {
-        {{RECT, 5, 5, 1, 1, 7}, {{5, 5}}},
-        {{RECT, 1, 2, 2, 2, 7}, {{1, 2}, {2, 2}, {1, 3}, {2, 3}}},
-        {{RECT, 5, 5, 0, 3, 7}, {}},
-        {{RECT, 5, 5, 3, -1, 7}, {}},
-        {{RECT, 5, 5, 2, 2, 16}, {}},
-        {{LINE, 4, 2, 4, tk::LINE_H, 7}, {{4, 2}}},
-        {{LINE, 4, 2, 3, tk::LINE_H, 7}, {}},
+        {{RECT, 5, 5, 1, 1, 7}, {{5, 5}}},  {{RECT, 1, 2, 2, 2, 7}, {{1, 2}, {2, 2}, {1, 3}, {2, 3}}},
+        {{RECT, 5, 5, 0, 3, 7}, {}},        {{RECT, 5, 5, 3, -1, 7}, {}},     {{RECT, 5, 5, 2, 2, 16}, {}},
+        {{LINE, 4, 2, 4, tk::LINE_H, 7}, {{4, 2}}},                           {{LINE, 4, 2, 3, tk::LINE_H, 7}, {}},
         {{LINE, 3, 1, 10, tk::LINE_H_DOTTED, 7}, {{3, 1}, {5, 1}, {7, 1}, {9, 1}}},
         {{LINE, 0, 0, 2, tk::LINE_V, 7}, {{0, 0}, {0, 1}, {0, 2}}},
         {{LINE, 6, 5, 4, tk::LINE_V, 7}, {}}, // a vertical end above the start draws nothing
         {{LINE, 2, 3, 10, tk::LINE_V_DOTTED, 7}, {{2, 3}, {2, 5}, {2, 7}, {2, 9}}},
         {{LINE, 2, 3, 11, tk::LINE_V_DOTTED, 7}, {{2, 3}, {2, 5}, {2, 7}, {2, 9}, {2, 11}}},
         {{LINE, 1, 6, 3, 7, 7}, {{1, 6}, {2, 6}, {3, 6}}}, // unknown modes are solid horizontal
-        {{LINE, 1, 6, 3, tk::LINE_H, 99}, {}},
-        {{FRAME, 2, 2, 0, 5, 0}, {}},
-        {{GLYPH, 2, 2, 0, 0, 7}, {}},
-        {{GLYPH, 2, 2, 196, 0, 7}, {}},
+        {{LINE, 1, 6, 3, tk::LINE_H, 99}, {}}, {{FRAME, 2, 2, 0, 5, 0}, {}},
+        {{GLYPH, 2, 2, 0, 0, 7}, {}},          {{GLYPH, 2, 2, 196, 0, 7}, {}},
     };
+    // clang-format on
     for (const auto& [shape, pixels] : cases) {
         SCOPED_TRACE(testing::Message() << shape);
         test::Canvas canvas(16, 14);
@@ -87,93 +72,59 @@ TEST(Primitives, WriteExactlyTheirPixels) {
     }
 }
 
-// The 12 x 16 frames at (0, 0), classified pixel by pixel from how each style should look.
-TEST(Frames, RaisedAndSunkenPixelByPixel) {
-    auto raised = [](int x, int y) {
-        if (y == 15 || x == 11) return dark;
-        if (y == 0 || x == 0) return white;
-        return y == 14 || x == 10 ? grey : face;
-    };
-    auto sunken = [](int x, int y) {
-        if (y == 0 || x == 0) return dark;
-        if (y == 15 || x == 11) return white;
-        return y == 1 || x == 1 ? grey : face;
-    };
-    for (int style : {tk::FRAME_RAISED, 1, -3}) {
-        SCOPED_TRACE(style);
-        test::Canvas canvas(14, 18, face);
-        tk::draw_frame(0, 0, 12, 16, style);
-        for (int y = 0; y < 18; ++y)
-            for (int x = 0; x < 14; ++x) {
-                const uint32_t want = x >= 12 || y >= 16 ? face : style == 0 ? raised(x, y) : sunken(x, y);
-                ASSERT_EQ(canvas.at(x, y), want) << "(" << x << ", " << y << ")";
-            }
-    }
+// A width x height picture of characters straight from the font's bits, one per 9-pixel cell from
+// (x, y) in the colour; a space, and a byte that is no character, leave the cell blank.
+std::vector<uint32_t> cells(const std::string& text, int width, int height, int x, int y, uint32_t colour) {
+    test::Canvas canvas{uint16_t(width), uint16_t(height)};
+    for (size_t i = 0; i < text.size(); ++i)
+        for (int p = 0, code = uint8_t(text[i]);
+             code >= 1 && code <= tk::glyph_count && p < 8 * tk::glyph_rows; ++p)
+            if (tk::font[(code - 1) * tk::glyph_rows + p / 8] & 0x80 >> p % 8)
+                tk::fill_rect(x + 9 * int(i) + p % 8, y + p / 8, 1, 1, colour);
+    return canvas.pixels();
 }
 
-// Catches: a reversed bit order, a glyph taken from the wrong place in the font, clear bits that
-// paint over what lies beneath, and rows or columns drawn outside the cell.
-TEST(Glyphs, EveryCodeDrawsItsFontBitsOnly) {
-    for (uint32_t code = 1; code <= uint32_t(tk::glyph_count); ++code) {
-        SCOPED_TRACE(code);
-        test::Canvas canvas(11, 15, face);
-        tk::draw_glyph(code, 5, 1, 1);
-        for (int y = 0; y < 15; ++y)
-            for (int x = 0; x < 11; ++x)
-                ASSERT_EQ(canvas.at(x, y), font_bit(code, x - 1, y - 1) ? 0x008000u : face) << x << ", " << y;
-    }
-}
-
-// Each character takes a 9-pixel cell, also one without a glyph; bytes above 127 are unsigned
-// codes. Catches also dirty left clear by a string that draws nothing.
-TEST(Strings, AdvanceNineAndSetDirty) {
-    // The text, its colour, and the code each cell shows (0: none).
-    const std::tuple<const char*, uint32_t, std::vector<uint32_t>> cases[] = {
-        {"", 6, {}},
-        {"a b", 6, {'a', ' ', 'b'}},
-        {"\xC2\xC3", 6, {194, 195}},
-        {"\xC4z", 6, {0, 'z'}},
-        {"\xC2\xC2", 16, {}},
-        {nullptr, 6, {}},
-    };
-    for (const auto& [text, colour, codes] : cases) {
-        SCOPED_TRACE(testing::Message() << (text ? text : "null") << " in colour " << colour);
-        test::Canvas expected(60, 40);
-        for (size_t i = 0; i < codes.size(); ++i) tk::draw_glyph(codes[i], colour, 10 + 9 * int(i), 20);
-        test::Canvas drawn(60, 40);
+// Each character takes a 9-pixel cell, also one without a glyph, and sets its font bits only; bytes
+// above 127 are unsigned codes. Catches: a reversed bit order, a glyph taken from the wrong place in
+// the font, clear bits that paint over what lies beneath, rows or columns drawn outside the cell, and
+// dirty left clear by a string that draws nothing.
+TEST(Strings, EveryCodeSetsItsFontBitsInCellsOfNine) {
+    std::string every;
+    for (int code = 1; code <= tk::glyph_count; ++code) every += char(code);
+    // The text, its colour, and the characters the cells show.
+    const std::tuple<const char*, uint32_t, std::string> cases[] = {
+        {"", 6, ""},      {"a b", 6, "a b"},    {"\xC2\xC3", 6, "\xC2\xC3"}, {"\xC4z", 6, " z"},
+        {nullptr, 6, ""}, {"\xC2\xC2", 16, ""}, {every.c_str(), 5, every}};
+    for (const auto& [text, colour, shown] : cases) {
+        SCOPED_TRACE(testing::Message() << (text ? std::strlen(text) : 0) << " bytes in colour " << colour);
+        const std::vector<uint32_t> want = cells(shown, 1800, 40, 10, 20, colour);
+        test::Canvas drawn(1800, 40);
         tk::window.dirty = 0;
         tk::draw_string(text, 10, 20, colour);
         EXPECT_EQ(tk::window.dirty, 1);
-        EXPECT_EQ(drawn.pixels(), expected.pixels());
+        EXPECT_TRUE(drawn.pixels() == want);
     }
 }
 
-// Clipping. The framebuffer gets one spare row below and above it in memory, where a write past
-// either end would land; each shape is judged against itself drawn wholly inside a larger one.
+// Clipping. A w x h framebuffer with one spare row below and above it in memory, where a write past
+// either end would land.
 constexpr int W = 24, H = 20, M = 40; // the small framebuffer, and the large one's margin around it
-
-class Clipped {
-  public:
-    explicit Clipped(int w = W, int h = H) : w_(w), h_(h), canvas_(uint16_t(w), uint16_t(h + 2)) {
-        tk::window.fb.pixels += w;
-        tk::window.fb.height = uint16_t(h);
+struct Clipped : test::Canvas {
+    int w, h;
+    explicit Clipped(int w = W, int h = H) : test::Canvas(uint16_t(w), uint16_t(h + 2)), w(w), h(h) {
+        tk::window.fb.pixels += w, tk::window.fb.height = uint16_t(h);
     }
-    uint32_t at(int x, int y) const { return canvas_.pixels()[w_ + (h_ - 1 - y) * w_ + x]; }
-    size_t changed() const { return canvas_.changed(); }
-    void expect_spare_rows_untouched() const {
-        const std::vector<uint32_t>& p = canvas_.pixels();
-        const std::vector<uint32_t> untouched(size_t(w_), fill);
-        EXPECT_EQ(std::vector<uint32_t>(p.begin(), p.begin() + w_), untouched) << "below";
-        EXPECT_EQ(std::vector<uint32_t>(p.end() - w_, p.end()), untouched) << "above";
+    uint32_t inside(int x, int y) const { return pixels()[w + (h - 1 - y) * w + x]; }
+    bool spare_rows_untouched() const {
+        return std::count(pixels().begin(), pixels().begin() + w, fill) +
+                   std::count(pixels().end() - w, pixels().end(), fill) ==
+               2 * w;
     }
-
-  private:
-    int w_, h_;
-    test::Canvas canvas_;
 };
 
-// Catches: pixels lost or added at any edge, rows wrapped into the next, a dotted line whose phase
-// restarts at the edge, a glyph or string cut in the wrong column.
+// Each shape is judged against itself drawn wholly inside a larger framebuffer. Catches: pixels lost
+// or added at any edge, rows wrapped into the next, a dotted line whose phase restarts at the edge,
+// a glyph or string cut in the wrong column.
 TEST(Clipping, TheInsidePartExactlyOnEverySide) {
     const Shape cases[] = {
         {RECT, -3, 2, 6, 4, 1},       {RECT, 20, 2, 10, 4, 1},   {RECT, 2, -5, 4, 8, 1},
@@ -191,47 +142,79 @@ TEST(Clipping, TheInsidePartExactlyOnEverySide) {
         SCOPED_TRACE(testing::Message() << s);
         test::Canvas large(W + 2 * M, H + 2 * M);
         draw(s, M, M);
-        std::vector<uint32_t> want(W * H); // the large picture's window onto the small framebuffer
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) want[y * W + x] = large.at(x + M, y + M);
+        std::vector<uint32_t> want; // the large picture's window onto the small framebuffer
+        for (int i = 0; i < W * H; ++i) want.push_back(large.at(i % W + M, i / W + M));
         Clipped small;
         draw(s);
-        small.expect_spare_rows_untouched();
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x)
-                ASSERT_EQ(small.at(x, y), want[y * W + x]) << "(" << x << ", " << y << ")";
+        EXPECT_TRUE(small.spare_rows_untouched());
+        for (int i = 0; i < W * H; ++i)
+            ASSERT_EQ(small.inside(i % W, i / W), want[i]) << "(" << i % W << ", " << i / W << ")";
     }
 }
 
 // Catches: positions and sizes at the ends of the 32-bit range that wrap around, and long runs
 // (whole rows back to back, or single rows longer than the fill's widest store) that stop early
-// or run on past the edge.
+// or run on past the edge. A frame of style -3 is sunken: only its inner shadow lines show.
 TEST(Clipping, ExtremeCoordinatesAndLongRuns) {
     // The framebuffer's size, the shape, the pixels it changes.
     const std::tuple<int, int, Shape, size_t> cases[] = {
-        {W, H, {RECT, lo, lo, hi, hi, 1}, 0},
-        {W, H, {RECT, -2, -2, hi, hi, 1}, W * H},
-        {W, H, {RECT, hi - 1, 0, hi, 3, 1}, 0},
-        {W, H, {LINE, lo, 2, hi, tk::LINE_H_DOTTED, 1}, W / 2},
-        {W, H, {LINE, 7, lo + 1, hi, tk::LINE_V_DOTTED, 1}, H / 2},
-        {W, H, {LINE, hi - 2, 3, hi, tk::LINE_H, 1}, 0},
-        {W, H, {FRAME, lo, lo, hi, hi, 0}, 0},
-        {W, H, {FRAME, -1, -1, hi, hi, 1}, W + H - 1},
-        {W, H, {GLYPH, lo, hi, 194, 0, 1}, 0},
-        {W, H, {STRING, hi - 5, 0, 0, 0, 1}, 0},
-        {W, H, {STRING, lo, 0, 0, 0, 1}, 0},
-        {544, 3, {RECT, -1, -1, 550, 9, 2}, 544 * 3},
-        {1025, 1, {RECT, -1, -1, 1030, 9, 2}, 1025},
-        {2049, 2, {RECT, 1, -1, 2060, 9, 2}, 2048 * 2},
+        // clang-format off
+        {W, H, {RECT, lo, lo, hi, hi, 1}, 0},                    {W, H, {RECT, -2, -2, hi, hi, 1}, W * H},
+        {W, H, {RECT, hi - 1, 0, hi, 3, 1}, 0},                  {W, H, {LINE, hi - 2, 3, hi, tk::LINE_H, 1}, 0},
+        {W, H, {LINE, lo, 2, hi, tk::LINE_H_DOTTED, 1}, W / 2},  {W, H, {LINE, 7, lo + 1, hi, tk::LINE_V_DOTTED, 1}, H / 2},
+        {W, H, {FRAME, lo, lo, hi, hi, 0}, 0},                   {W, H, {FRAME, -1, -1, hi, hi, -3}, W + H - 1},
+        {W, H, {GLYPH, lo, hi, 194, 0, 1}, 0},                   {W, H, {STRING, hi - 5, 0, 0, 0, 1}, 0},
+        {W, H, {STRING, lo, 0, 0, 0, 1}, 0},                     {544, 3, {RECT, -1, -1, 550, 9, 2}, 544 * 3},
+        {1025, 1, {RECT, -1, -1, 1030, 9, 2}, 1025},             {2049, 2, {RECT, 1, -1, 2060, 9, 2}, 2048 * 2},
         {333, 7, {RECT, 1, -1, 340, 9, 2}, 332 * 7},
+        // clang-format on
     };
     for (const auto& [w, h, shape, changed] : cases) {
         SCOPED_TRACE(testing::Message() << w << "x" << h << ", " << shape);
         Clipped small(w, h);
         draw(shape);
-        small.expect_spare_rows_untouched();
+        EXPECT_TRUE(small.spare_rows_untouched());
         EXPECT_EQ(small.changed(), changed);
     }
+}
+
+// Number fields, judged against their cells. The hex value sits in a 32-bit word whose upper bytes
+// hold junk, so reading too wide shows. Catches also a null address read, a field near the right end
+// of the range returning a wrapped x, and, for fixed point: leading zeros drawn or the units zero left
+// blank, the scale ignored or the product taken wider than 32 bits, the point missing, and a value that
+// does not fit (or a format wider than 9 digits) shown as some other number instead of '#' cells.
+TEST(NumberFields, DrawTheirDigitsAndEndAfterThem) {
+    // Hex fields (scale 0): the 32-bit word holding the value, the format, the cells drawn. Fixed point:
+    // the value, its scale, the format, the cells drawn.
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*> cases[] = {
+        // clang-format off
+        {0xEEEEEE0A, 0, 0x02, "0A"},       {0xEEEEEE0A, 0, 0x01, "A"},        {0xEEEEEE0A, 0, 0x00, ""},
+        {0xEEEEEE0F, 0, 0x01, "F"},        {0xEEEE1234, 0, 0x48, "00001234"}, {0xEEEEEE0A, 0, 0x1F, "0000000A"},
+        {0xEEEEEE0A, 0, 0x20, ""},         {0xDEADBEEF, 0, 0x88, "DEADBEEF"}, {0x12345678, 0, 0x84, "5678"},
+        {0x9ABCDEF0, 0, 0xC8, "9ABCDEF0"}, // both size bits: 32-bit; 0x1F: more than 8 digits shows 8
+        {63, 5, 0x21, "31.5"},        {1, 5, 0x21, " 0.5"},          {0, 5, 0x21, " 0.0"},
+        {124, 125, 0x14, "1.5500"},   {69, 125, 0x14, "0.8625"},     {7, 1, 0x03, ".007"},
+        {0, 1, 0x30, "  0"},          {105, 1, 0x30, "105"},         {999999999, 1, 0x90, "999999999"},
+        {0x80000001, 2, 0x30, "  2"}, {0, 1, 0x00, ""},              {1000, 1, 0x30, "###"},
+        {200, 5, 0x21, "##.#"},       {0xFFFFFFFF, 1, 0x90, "#########"},
+        {0, 1, 0xA0, "##########"},   {0, 1, 0x0A, ".##########"},
+        // clang-format on
+    };
+    for (const auto& [value, scale, format, shown] : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << value << " x " << scale << " format " << format);
+        test::Canvas drawn(300, 20);
+        // A hex field reads the value's bytes as the machine stores them, the low byte first.
+        EXPECT_EQ(scale == 0 ? tk::draw_hex_field(&value, format, 5, 3, 6)
+                             : tk::draw_number_field(value, scale, format, 5, 3, 6),
+                  5 + 9 * int(std::strlen(shown)));
+        EXPECT_TRUE(drawn.pixels() == cells(shown, 300, 20, 5, 3, 6));
+    }
+    test::Canvas drawn(300, 20);
+    EXPECT_EQ(tk::draw_hex_field(nullptr, 0x02, 5, 3, 6), 5 + 18);
+    EXPECT_TRUE(drawn.pixels() == cells("##", 300, 20, 5, 3, 6));
+    const uint8_t byte = 0x5A;
+    EXPECT_EQ(tk::draw_hex_field(&byte, 0x02, INT32_MAX - 10, 3, 6), INT32_MAX);
+    EXPECT_EQ(tk::draw_number_field(7, 1, 0x03, INT32_MAX - 30, 3, 6), INT32_MAX);
 }
 
 } // namespace

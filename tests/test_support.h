@@ -1,6 +1,7 @@
 // Helpers shared by the tests: a framebuffer of the tests' own installed into
 // the toolkit, pixel access by screen position, and golden pictures.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,9 +27,7 @@ class Canvas {
     const std::vector<uint32_t>& pixels() const { return pixels_; }
     // Number of pixels that no longer hold the fill value.
     size_t changed(uint32_t fill = 0x00ABCDEF) const {
-        size_t n = 0;
-        for (uint32_t p : pixels_) n += p != fill;
-        return n;
+        return pixels_.size() - size_t(std::count(pixels_.begin(), pixels_.end(), fill));
     }
 
   private:

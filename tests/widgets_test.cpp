@@ -13,8 +13,8 @@ namespace {
 using tk::Template;
 
 // A template with a program and a rectangle; every other field 0.
-Template place(uint32_t program, int16_t x, int16_t y, int16_t width, uint16_t height, uint32_t data = 0) {
-    return {program, data, x, y, width, height, 0, 0, 0, 0, 0, 0, 0};
+Template place(uint32_t program, int16_t x, int16_t y, int16_t width, uint16_t height) {
+    return {program, 0, x, y, width, height, 0, 0, 0, 0, 0, 0, 0};
 }
 
 uint8_t values[16];
@@ -30,9 +30,8 @@ class Widgets : public ::testing::Test {
   protected:
     test::Canvas canvas{544, 400};
     void SetUp() override {
-        tk::reset_widgets();
         for (auto& set : storage) std::fill(std::begin(set), std::end(set), Template{});
-        tk::set_resources({nullptr, 0, bindings, 4, sets, 5});
+        tk::reset_widgets(), tk::set_resources({nullptr, 0, bindings, 4, sets, 5});
     }
     // Puts the templates at the start of set s; the set was empty, so the terminator follows them.
     void define(int s, std::initializer_list<Template> templates) {
@@ -40,6 +39,9 @@ class Widgets : public ::testing::Test {
     }
 };
 
+// Catches: negative x, y and width not counted from the framebuffer's edges, the offsets applied
+// before the edge rule or not at all, a width of -1 one short of the edge, and a y of -1 not
+// stacking below the previous widget of the same call (or stacking across calls).
 TEST_F(Widgets, PlacementRulesFollowTheFramebufferEdges) {
     // Template x, y, width; x and y offset; placed x, y, width.
     for (auto [what, x, y, width, x_offset, y_offset, want] :
@@ -52,27 +54,26 @@ TEST_F(Widgets, PlacementRulesFollowTheFramebufferEdges) {
         SetUp();
         define(0, {place(4, int16_t(x), int16_t(y), int16_t(width), 7)});
         ASSERT_EQ(tk::add_template_set(0, y_offset, x_offset, 0), 4);
-        EXPECT_EQ(std::tuple(tk::wx(0), tk::wy(0), tk::wwidth(0)), want);
-        EXPECT_EQ(tk::wheight(0), 7);
+        EXPECT_EQ(std::tuple(tk::wx(0), tk::wy(0), tk::wwidth(0), tk::wheight(0)),
+                  std::tuple_cat(want, std::tuple{7}));
     }
-}
-
-TEST_F(Widgets, YMinusOneStacksWithinOneCall) {
+    SetUp();
     define(0, {place(4, 0, 4, 1, 20), place(4, 0, -1, 1, 10), place(4, 0, -1, 1, 5)});
     define(1, {place(4, 0, -1, 1, 9), place(4, 0, -1, 1, 3)});
     ASSERT_EQ(tk::add_template_set(0, 100, 0, 0), 12);
     ASSERT_EQ(tk::add_template_set(0, 50, 0, 1), 20);
     // A leading y of -1 has no previous widget in its call: it starts at the y offset.
-    const int want[] = {104, 124, 134, 50, 59};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(tk::wy(4 * i), want[i]) << i;
+    for (auto [id, y] : {std::pair{0, 104}, {4, 124}, {8, 134}, {12, 50}, {16, 59}})
+        EXPECT_EQ(tk::wy(id), y) << id;
 }
 
+// Catches: the row offset missing from a template data of 0, carried into another binding, or the
+// row kept wider than 8 bits; the group not taken from the set; template fields put into the wrong
+// slot fields (colour and flags sit in different orders in template and slot).
 TEST_F(Widgets, OneSetAddedForSeveralRowsShiftsRowAndDataAndIsOneGroup) {
     define(4, {{8, 0, 1, 2, 3, 4, 5, 1, tk::KIND_SLIDER, 6, tk::FLAG_ENTER, 'k', 0},
                {12, tk::make_ref(1, 0xFFFC), 0, 0, 1, 1, 0, 255, 0, 0, 0, 0, 0}});
     for (int row = 3; row <= 7; ++row) ASSERT_EQ(tk::add_template_set(row, 36 * row, 0, 4), 8 * (row - 2));
-    // Row, data, y and group of both widgets of each row: a template data of 0 still gets the row offset,
-    // the row is kept to 8 bits, and the row offset never carries into another binding.
     for (int row = 3, id = 0; row <= 7; ++row, id += 8) {
         EXPECT_EQ(std::tuple(tk::wrow(id), tk::wdata(id), tk::wy(id), tk::wgroup(id)),
                   std::tuple(1 + row, 4u * row, 2 + 36 * row, 4));
@@ -80,13 +81,13 @@ TEST_F(Widgets, OneSetAddedForSeveralRowsShiftsRowAndDataAndIsOneGroup) {
                   std::tuple(row - 1, 1u, 4));
     }
     EXPECT_EQ(tk::wdata(4), tk::make_ref(1, 8)) << "0xFFFC + 12 wraps within binding 1";
-    // Colour and flags sit in different orders in template and slot.
-    EXPECT_EQ(std::tuple(tk::wprogram(0), tk::wx(0), tk::wwidth(0), tk::wheight(0), tk::wpos(0)),
-              std::tuple(8u, 1, 3, 4, 5));
-    EXPECT_EQ(std::tuple(tk::wkind(0), tk::wcolour(0), tk::wflags(0), tk::whotkey(0)),
-              std::tuple(tk::KIND_SLIDER, 6, tk::FLAG_ENTER, 'k'));
+    EXPECT_EQ(std::tuple(tk::wprogram(0), tk::wx(0), tk::wwidth(0), tk::wheight(0), tk::wpos(0), tk::wkind(0),
+                         tk::wcolour(0), tk::wflags(0), tk::whotkey(0)),
+              std::tuple(8u, 1, 3, 4, 5, tk::KIND_SLIDER, 6, tk::FLAG_ENTER, 'k'));
 }
 
+// Catches: sets that do not exist (or lie past the count given) read, a table filled past 128
+// widgets or partly filled by a set too large for it, and a set starting with program 0 adding any.
 TEST_F(Widgets, RefusedAdditionsWriteNothing) {
     std::fill_n(storage[0], 10, place(4, 0, 0, 1, 1));
     std::fill_n(storage[1], 8, place(8, 0, 0, 1, 1));
@@ -102,16 +103,19 @@ TEST_F(Widgets, RefusedAdditionsWriteNothing) {
     EXPECT_EQ(tk::widgets.used_length, 512u);
 }
 
+// Catches: the null binding, a binding past the table or one without a value taken as an address,
+// and the byte offset or action lost.
 TEST_F(Widgets, ReferencesResolveOnlyThroughExistingBindings) {
     for (auto [ref, address, action_routine] :
+         // clang-format off
          {std::tuple<uint32_t, uint8_t*, tk::Action>{tk::make_ref(0, 4), nullptr, nullptr},
-          {tk::make_ref(1, 3), &values[3], nullptr},
-          {tk::make_ref(2, 0), nullptr, nullptr},
-          {tk::make_ref(3, 8), nullptr, action},
-          {tk::make_ref(4, 0), nullptr, nullptr},
+          {tk::make_ref(1, 3), &values[3], nullptr}, {tk::make_ref(2, 0), nullptr, nullptr},
+          {tk::make_ref(3, 8), nullptr, action},     {tk::make_ref(4, 0), nullptr, nullptr},
           {tk::make_ref(0xFFFF, 0), nullptr, nullptr}}) {
-        EXPECT_EQ(tk::bound_address(ref), address) << std::hex << ref;
-        EXPECT_EQ(tk::bound_action(ref), action_routine) << std::hex << ref;
+        // clang-format on
+        EXPECT_EQ(std::pair(tk::bound_address(ref), tk::bound_action(ref)),
+                  std::pair(address, action_routine))
+            << std::hex << ref;
     }
 }
 
