@@ -22,29 +22,7 @@ class Actions : public test::AppTest {
         }
         return all;
     }
-    uint64_t reg(uint32_t processor, uint32_t index) {
-        uint64_t v = 0;
-        EXPECT_TRUE(platform::sim_register(processor, index, &v));
-        return v;
-    }
-    void start_quietly(const char* sim) {
-        testing::internal::CaptureStderr();
-        start(sim);
-        testing::internal::GetCapturedStderr();
-    }
 };
-
-TEST_F(Actions, ApplyWithoutEditsKeepsEveryRegisterBitForBit) {
-    // fam10h has a divisor of 2 with an even FID (1.6 GHz); fam15h has odd 8-bit VIDs.
-    for (const char* sim : {"fam10h", "fam15h"}) {
-        SCOPED_TRACE(sim);
-        start_quietly(sim);
-        const auto before = registers();
-        app::apply_settings(-1);
-        EXPECT_EQ(registers(), before);
-        EXPECT_TRUE(boxes().empty());
-    }
-}
 
 TEST_F(Actions, ARejectedRegisterGivesOneWarningPerApply) {
     start_quietly("fam15h,reject=3");

@@ -80,6 +80,20 @@ class AppTest : public ::testing::Test {
     }
 
     const std::vector<platform::MessageBoxRecord>& boxes() const { return platform::headless.message_boxes; }
+
+    // start, with what the simulator says on stderr kept out of the test's output.
+    void start_quietly(const std::string& sim, const std::string& state_file = "") {
+        testing::internal::CaptureStderr();
+        start(sim, state_file);
+        testing::internal::GetCapturedStderr();
+    }
+
+    // A register of a simulated processor.
+    static uint64_t reg(uint32_t processor, uint32_t index) {
+        uint64_t v = 0;
+        EXPECT_TRUE(platform::sim_register(processor, index, &v)) << processor << " " << std::hex << index;
+        return v;
+    }
 };
 
 } // namespace test

@@ -65,11 +65,6 @@ class Governor : public test::AppTest {
         }
         return condition();
     }
-    void start_quietly(const char* sim) {
-        testing::internal::CaptureStderr();
-        start(sim);
-        testing::internal::GetCapturedStderr();
-    }
     std::string last_title() { return platform::headless_titles().back(); }
     bool running() { return app::load_shared(app::governor_state.governor_running) != 0; }
 };

@@ -19,9 +19,7 @@ class MainWindow : public test::AppTest {
         char name[] = "quilm";
         char* argv[] = {name};
         platform::os_set_arguments(1, argv);
-        testing::internal::CaptureStderr();
-        start(sim);
-        testing::internal::GetCapturedStderr();
+        start_quietly(sim);
     }
     // The widget whose top-left corner is (x, y); -1 if none.
     static int32_t at(int x, int y) {
@@ -40,11 +38,6 @@ class MainWindow : public test::AppTest {
     static void key(uint32_t vk) {
         send(WM_KEYDOWN, vk);
         send(WM_KEYUP, vk);
-    }
-    uint64_t definition(uint32_t row, uint32_t processor = 0) {
-        uint64_t v = 0;
-        platform::sim_register(processor, 0xC0010064 + row, &v);
-        return v;
     }
 };
 
@@ -129,7 +122,7 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         const uint8_t before_byte = byte;
         std::vector<uint64_t> before;
         for (uint32_t p = 0; p < app::startup.processor_count; ++p)
-            for (uint32_t r = 0; r < 8; ++r) before.push_back(definition(r, p));
+            for (uint32_t r = 0; r < 8; ++r) before.push_back(reg(p, 0xC0010064 + r));
 
         click(c.x + 2, 68 + 36 * int(row) + 2); // focus without a drag
         key(VK_LEFT);
@@ -139,7 +132,7 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         EXPECT_EQ(byte, before_byte - 1); // read back and decoded
         for (uint32_t p = 0; p < app::startup.processor_count; ++p) {
             for (uint32_t r = 0; r < 8; ++r) {
-                const uint64_t was = before[p * 8 + r], now = definition(r, p);
+                const uint64_t was = before[p * 8 + r], now = reg(p, 0xC0010064 + r);
                 EXPECT_EQ(now & ~(r == row ? c.field : 0), was & ~(r == row ? c.field : 0)) << p << " " << r;
                 if (r == row) {
                     EXPECT_NE(now, was) << p;

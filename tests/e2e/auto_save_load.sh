@@ -2,7 +2,8 @@
 # Automatic mode and the settings file as a user meets them: AUTO puts the
 # governor's row into the title, "save" writes quilm.cfg beside the executable,
 # MANUAL gives the manual title back, "exit" ends with 0, and a start with "load"
-# applies the file and switches automatic mode on again; the window is 544x400, says the
+# applies the file and switches automatic mode on again; start-up failures show their box and
+# end with 0; the window is 544x400, says the
 # processor is simulated, and Escape and the close box both end it with 0.
 source "$(dirname "$0")/lib.bash"
 start_xvfb
@@ -47,4 +48,15 @@ id=$(wait_window '^QUILM \(manual\)$')
 close_window "$id"                                   # the close box
 wait_exit "$pid"
 [ "$EXIT_CODE" = 0 ] || fail "failed load, closed: exit code $EXIT_CODE"
+# Start-up failures: the box, then exit code 0 and the reason on stderr; without the simulator
+# where there are no MSR devices too.
+sims=("fam10h,pstates=1" nosuchprofile)
+[ -e /dev/cpu/0/msr ] || sims+=(none)
+for sim in "${sims[@]}"; do
+    if [ "$sim" = none ]; then env -u QUILM_SIM "$WORK/quilm" 2>"$WORK/err" & else QUILM_SIM=$sim "$WORK/quilm" 2>"$WORK/err" & fi
+    pid=$!
+    send_keys "$(wait_window '^error!\?$')" Return
+    wait_exit "$pid"
+    [ "$EXIT_CODE" = 0 ] && [ -s "$WORK/err" ] || fail "start-up failure $sim: exit code $EXIT_CODE, stderr '$(cat "$WORK/err")'"
+done
 echo PASS
