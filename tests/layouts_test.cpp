@@ -84,32 +84,17 @@ TEST(Layouts, ChoiceByFamilyAndModel) {
         const char* layout;
         bool writable;
     } cases[] = {
-        {0x10, 0x04, "family-10h", true},
-        {0x11, 0x03, "family-11h", true},
-        {0x12, 0x01, "family-12h", false},
-        {0x14, 0x02, "family-14h", false},
-        {0x15, 0x01, "family-15h-svi1", true},
-        {0x15, 0x0F, "family-15h-svi1", true},
-        {0x15, 0x10, "family-15h-svi2", true},
-        {0x15, 0x7F, "family-15h-svi2", true},
-        {0x15, 0x80, "family-15h-svi2", false},
-        {0x16, 0x30, "family-15h-svi2", true},
-        {0x17, 0x01, "zen-svi2", true},
-        {0x17, 0x3F, "zen-svi2", true},
-        {0x17, 0x40, "zen-svi2", false},
-        {0x17, 0x90, "zen-svi2", false},
-        {0x17, 0xA0, "zen-svi3", true},
-        {0x17, 0xB0, "zen-svi2", false},
-        {0x19, 0x21, "zen-svi2", true},
-        {0x19, 0x10, "zen-svi2", false},
-        {0x19, 0x44, "zen-svi2", false},
-        {0x19, 0x5F, "zen-svi2", true},
-        {0x19, 0x74, "zen-svi3", true},
-        {0x19, 0x80, "zen-svi2", false},
-        {0x1A, 0x44, "zen5", true},
-        {0x1A, 0x80, "zen5", false},
-        {0x0F, 0x04, "unknown", false},
-        {0x1B, 0x00, "unknown", false},
+        // clang-format off
+        {0x10, 0x04, "family-10h", true}, {0x11, 0x03, "family-11h", true}, {0x12, 0x01, "family-12h", false},
+        {0x14, 0x02, "family-14h", false}, {0x15, 0x01, "family-15h-svi1", true}, {0x15, 0x0F, "family-15h-svi1", true},
+        {0x15, 0x10, "family-15h-svi2", true}, {0x15, 0x7F, "family-15h-svi2", true}, {0x15, 0x80, "family-15h-svi2", false},
+        {0x16, 0x30, "family-15h-svi2", true}, {0x17, 0x01, "zen-svi2", true}, {0x17, 0x3F, "zen-svi2", true},
+        {0x17, 0x40, "zen-svi2", false}, {0x17, 0x90, "zen-svi2", false}, {0x17, 0xA0, "zen-svi3", true},
+        {0x17, 0xB0, "zen-svi2", false}, {0x19, 0x21, "zen-svi2", true}, {0x19, 0x10, "zen-svi2", false},
+        {0x19, 0x44, "zen-svi2", false}, {0x19, 0x5F, "zen-svi2", true}, {0x19, 0x74, "zen-svi3", true},
+        {0x19, 0x80, "zen-svi2", false}, {0x1A, 0x44, "zen5", true}, {0x1A, 0x80, "zen5", false},
+        {0x0F, 0x04, "unknown", false}, {0x1B, 0x00, "unknown", false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         app::choose_layout(c.family, c.model);

@@ -55,9 +55,10 @@ class Settings : public test::AppTest {
     std::string path_;
 };
 
-// Catches: the table or the auto flag saved wrongly, a file of any size but 96 and more bytes loaded, auto_start taken from a 96-byte file,
-// a file of another layout or one that cannot be opened loaded, a failure without the path in its
-// box, a read-only file refused, a loaded value beyond its slider shown unclamped.
+// Catches: the table or the auto flag saved wrongly, a file of any size but 96 and more bytes loaded,
+// auto_start taken from a 96-byte file, a file of another layout or one that cannot be opened loaded, a
+// failure without the path in its box, a read-only file refused, a loaded value beyond its slider shown
+// unclamped.
 TEST_F(Settings, LoadOutcomes) {
     pstate.table.rows[1].multi = 20; // an edit not yet applied is saved as it stands
     const Bytes table = table_image(), file = saved(1);
@@ -152,49 +153,27 @@ TEST_F(Settings, ASaveNeverWritesThroughALinkAtThePath) {
 // The settings file of the command line lies beside the test program; one test only uses it.
 class SettingsCommandLine : public test::AppTest {};
 
+// Catches: a first word in other letters or shorter than "load" loading, one that only begins with
+// it not loading, and loading that applies nothing or leaves automatic mode off.
 TEST_F(SettingsCommandLine, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
-    char state[] = "/tmp/quilm-state-XXXXXX";
-    ASSERT_GE(mkstemp(state), 0);
-    std::remove(state);
-
-    // A first run saves an edited table with auto mode on.
-    reset("fam10h", state);
-    char name[] = "quilm";
-    char* argv[] = {name};
-    platform::os_set_arguments(1, argv);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(run(), 0u);
-    ASSERT_NE(InitializeOls(), 0);
+    start_quietly("fam10h"); // a file saved from an edited table with automatic mode on
     pstate.table.rows[1].multi = 20;
     pstate.auto_mode = 1;
     app::save_settings(-1);
-    pstate.auto_mode = 0;
-    DeinitializeOls();
     const std::string cfg = app::startup.settings_path;
-
-    struct {
-        const char* word;
-        bool applied;
-    } cases[] = {{"lo", false}, {"LOAD", false}, {"loading", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.word);
-        std::remove(state);
-        reset("fam10h", state);
-        char word[16];
-        std::snprintf(word, sizeof word, "%s", c.word);
-        char* args[] = {name, word};
-        platform::os_set_arguments(2, args);
-        EXPECT_EQ(run(), 0u);
-        uint64_t def1 = 0;
-        ASSERT_NE(InitializeOls(), 0); // the state file holds what the run wrote
-        Rdmsr(0xC0010065, reinterpret_cast<uint32_t*>(&def1), reinterpret_cast<uint32_t*>(&def1) + 1);
-        DeinitializeOls();
-        EXPECT_EQ((def1 & 0x3F) == 4, c.applied);                     // multiplier 10.0: FID 4
-        EXPECT_EQ(platform::headless_titles().size() > 1, c.applied); // auto mode was switched on
+    for (const auto& [word, applied] : {std::pair{"lo", false}, {"LOAD", false}, {"loading", true}}) {
+        reset("fam10h");
+        char name[] = "quilm", arg[16];
+        std::snprintf(arg, sizeof arg, "%s", word);
+        char* argv[] = {name, arg};
+        platform::os_set_arguments(2, argv);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(run(), 0u) << word;
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ((reg(0, 0xC0010065) & 0x3F) == 4, applied) << word;       // multiplier 10.0: FID 4
+        EXPECT_EQ(platform::headless_titles().size() > 1, applied) << word; // auto mode was switched on
     }
-    testing::internal::GetCapturedStderr();
     std::remove(cfg.c_str());
-    std::remove(state);
 }
 
 } // namespace

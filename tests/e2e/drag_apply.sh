@@ -20,7 +20,6 @@ xdotool mousemove --window "$id" 460 376 click 1   # apply settings
 sleep 0.5
 xdotool mousemove --window "$id" 160 376 click 1   # down
 sleep 0.5
-import -window "$id" "$WORK/after.png"
 send_keys "$id" Escape
 wait_exit "$pid"
 [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
@@ -29,12 +28,10 @@ value() { awk -v p="$1" -v r="$2" '$1 == p && $2 == r { print $3 }' "$3"; }
 for p in 0 1 2 3; do
     old=$(value "$p" C0010065 "$WORK/before.txt")
     new=$(value "$p" C0010065 "$state")
-    [ "$old" != "$new" ] || fail "processor $p: row 1 unchanged ($new)"
     fid_old=$((16#${old:14:2} & 63)); fid_new=$((16#${new:14:2} & 63))
     [ "$fid_new" -gt "$fid_old" ] || fail "processor $p: multiplier did not grow ($old -> $new)"
-    for r in C0010064 C0010066 C0010067 C0010068; do
-        [ "$(value "$p" $r "$WORK/before.txt")" = "$(value "$p" $r "$state")" ] || fail "processor $p: $r changed"
-    done
     [ "$(value "$p" C0010062 "$state")" = 0000000000000001 ] || fail "processor $p: down did not reach the control register"
 done
+others() { grep -v -E ' C00100(62|63|65|71) ' "$1"; } # all but row 1 and the current P-state
+[ "$(others "$WORK/before.txt")" = "$(others "$state")" ] || fail "registers beside row 1 changed"
 echo PASS
