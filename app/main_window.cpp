@@ -334,19 +334,16 @@ constexpr std::array<tk::Template, 7> row_set(const tk::Template& nb) {
 constexpr auto pstate_row = row_set(nb_slider);
 constexpr auto pstate_row_f15 = row_set(nb_indicator);
 
-//                          program                  data                  x    y    width height pos row kind         colour flags            hotkey
-constexpr tk::Template freq_slider =
-    {P("freq_slider"),     ref(B_ROWS, 1),       284,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template pvi_slider =
-    {P("pvi_slider"),      ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template pvi_nb_slider =
-    {P("pvi_slider"),      ref(B_ROWS, 3),       444,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template svi1_slider =
-    {P("svi1_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template svi2_slider =
-    {P("svi2_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
-constexpr tk::Template svi3_slider =
-    {P("svi3_slider"),     ref(B_ROWS, 2),       364,   0,  68,   36,   0,  0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+// A fine slider, one knob step a value of its field, over row byte `byte` in the column at x.
+constexpr tk::Template fine_slider(uint32_t program, uint32_t byte, int16_t x) {
+    return {program, ref(B_ROWS, byte), x, 0, 68, 36, 0, 0, KIND_SLIDER, face, tk::FLAG_FINE, 0, 0};
+}
+constexpr tk::Template freq_slider = fine_slider(P("freq_slider"), 1, 284);
+constexpr tk::Template pvi_slider = fine_slider(P("pvi_slider"), 2, 364);
+constexpr tk::Template pvi_nb_slider = fine_slider(P("pvi_slider"), 3, 444);
+constexpr tk::Template svi1_slider = fine_slider(P("svi1_slider"), 2, 364);
+constexpr tk::Template svi2_slider = fine_slider(P("svi2_slider"), 2, 364);
+constexpr tk::Template svi3_slider = fine_slider(P("svi3_slider"), 2, 364);
 constexpr tk::Template amps =
     {P("amps"),            ref(B_AMPS),          444,   8,  68,   24,   0,  0, KIND_STATIC, face, 0,    0, 0};
 
