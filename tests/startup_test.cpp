@@ -51,11 +51,8 @@ TEST(SettingsPath, BesideTheExecutableOrTheInstalledFile) {
     app::reset_startup();
     app::build_settings_path();
     char exe[4096];
-    uint32_t n = platform::os_module_path(exe, sizeof exe);
-    ASSERT_GT(n, 0u);
-    std::string dir(exe, n);
-    dir.erase(dir.rfind('/') + 1);
-    EXPECT_EQ(std::string(app::startup.settings_path), dir + "quilm.cfg");
+    const std::string path(exe, platform::os_module_path(exe, sizeof exe));
+    EXPECT_EQ(app::startup.settings_path, path.substr(0, path.rfind('/') + 1) + "quilm.cfg");
     app::build_settings_path("/etc/quilm.cfg");
     EXPECT_EQ(std::string(app::startup.settings_path), "/etc/quilm.cfg");
 }
