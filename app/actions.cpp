@@ -14,12 +14,6 @@
 
 namespace app {
 
-ActionState actions;
-
-void reset_actions() {
-    actions = ActionState{};
-}
-
 bool all_processors_reachable() {
     return startup.processor_count <= hw_processor_count();
 }
@@ -138,10 +132,6 @@ ApplyResult carry_out(const ApplyPlan& plan) {
         if (frequency_changes && !lock_tsc()) return ApplyResult::tsc_unlocked;
     }
     for (uint32_t i = 0; i < plan.count; ++i) {
-        actions.expected_low[i] = uint32_t(plan.after[i]);
-        actions.expected_high[i] = uint32_t(plan.after[i] >> 32);
-    }
-    for (uint32_t i = 0; i < plan.count; ++i) {
         if (!plan.write[i]) continue;
         for (uint32_t p = 0; p < startup.processor_count; ++p)
             if (needs_write(layout, p, i, plan.after[i]))
@@ -171,15 +161,9 @@ void apply_settings(int32_t) {
         tk::show_message(apply_text(result), "warning");
         return;
     }
-    const PstateTable written = pstate.table;
+    // carry_out has read every processor back; the table now shows what the processor holds.
+    if (result == ApplyResult::not_accepted) tk::show_message(apply_text(result), "warning");
     read_pstates();
-    // What the processor reports may differ from what was written even where every row was
-    // accepted: rows beyond the readable ones keep their encoded words and compare equal.
-    bool differs = result == ApplyResult::not_accepted;
-    for (int i = 0; i < pstate_rows && !differs; ++i)
-        differs =
-            pstate.table.reg_low[i] != written.reg_low[i] || pstate.table.reg_high[i] != written.reg_high[i];
-    if (differs) tk::show_message(apply_text(ApplyResult::not_accepted), "warning");
     decode_pstates();
     tk::sync_sliders();
     tk::redraw_all();

@@ -5,12 +5,6 @@
 
 namespace app {
 
-struct ActionState {
-    uint32_t expected_low[8];  // reg_low as encoded by the last apply
-    uint32_t expected_high[8]; // reg_high as encoded by the last apply
-};
-extern ActionState actions;
-
 // True when the hardware layer can name every processor one by one. Writing only some of
 // them would leave the processors with different tables, so otherwise nothing is written.
 bool all_processors_reachable();
@@ -64,8 +58,5 @@ void refresh(int32_t id);
 
 // Releases hardware access and ends the process.
 void exit_program(int32_t id);
-
-// Back to the start state.
-void reset_actions();
 
 } // namespace app

@@ -270,13 +270,7 @@ int check_word() {
                            locked ? "on: the kernel refuses register writes (Secure Boot?)" : "none");
         good &= check_line(opened, "register access", opened ? "open" : "cannot be opened");
     }
-    Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
-    identify_processor(startup.cpuid[0]);
-    choose_layout(startup.ex_family, startup.ex_model);
-    if (opened) {
-        read_pstates();
-        refine_layout(pstate.table.reg_low, pstate.table.reg_high, load_shared(pstate.pstate_count));
-    }
+    identify_processor_and_layout(opened);
     char detail[128];
     std::snprintf(detail, sizeof detail, "family %Xh model %Xh: %s, %s", startup.ex_family, startup.ex_model,
                   current_layout().name,

@@ -78,17 +78,22 @@ void identify_processor(uint32_t eax) {
     end_process();
 }
 
-const char* open_processor() {
-    if (InitializeOls() == 0) return "couldn't init winring0";
-    if (GetDllStatus() != 0) return "winring0 driver error";
+void identify_processor_and_layout(bool hardware_open) {
     Cpuid(1, &startup.cpuid[0], &startup.cpuid[1], &startup.cpuid[2], &startup.cpuid[3]);
     identify_processor(startup.cpuid[0]);
-    uint32_t simulated = hw_simulated_processor_count();
+    const uint32_t simulated = hw_simulated_processor_count();
     startup.processor_count = simulated != 0 ? simulated : platform::os_processor_count();
     choose_layout(startup.ex_family, startup.ex_model);
+    if (!hardware_open) return;
     read_board();
     read_pstates();
     refine_layout(pstate.table.reg_low, pstate.table.reg_high, load_shared(pstate.pstate_count));
+}
+
+const char* open_processor() {
+    if (InitializeOls() == 0) return "couldn't init winring0";
+    if (GetDllStatus() != 0) return "winring0 driver error";
+    identify_processor_and_layout(true);
     if (load_shared(pstate.pstate_count) < 2) return no_pstates_text;
     decode_pstates();
     return nullptr;

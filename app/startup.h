@@ -50,6 +50,10 @@ void identify_processor(uint32_t eax);
 // Ends the process with the exit code (0 unless a command-line word says otherwise) through exit_process.
 [[noreturn]] void end_process(uint32_t code = 0);
 
+// Identifies the processor and chooses its register layout; with hardware access open, also reads
+// what the northbridge says and the P-state table, and settles an uncertain layout by it.
+void identify_processor_and_layout(bool hardware_open);
+
 // Opens hardware access, identifies the processor, chooses its register layout and reads and
 // decodes the P-state table. nullptr when ready, else the failure's text; after "couldn't read
 // any p-states" hardware access is still open.

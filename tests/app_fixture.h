@@ -46,7 +46,6 @@ class AppTest : public ::testing::Test {
         platform::sim_reset();
         app::reset_pstate();
         app::reset_startup();
-        app::reset_actions();
         app::reset_governor();
         app::settings = {};
         tk::reset_window();

@@ -27,16 +27,14 @@ send_keys "$box" Return
 click "$id" 72 376                                   # MANUAL
 wait_window '^QUILM \(manual\)$' >/dev/null
 click "$id" 322 376                                  # exit
-wait_exit "$pid"
-[ "$EXIT_CODE" = 0 ] || fail "exit button: exit code $EXIT_CODE"
+ends_with_0 "exit button"
 
 rm "$WORK/state.txt"
 "$WORK/quilm" load 2>/dev/null &
 pid=$!
 id=$(wait_window '^QUILM \([0-9] auto\)$')
 send_keys "$id" Escape
-wait_exit "$pid"
-[ "$EXIT_CODE" = 0 ] || fail "Escape during auto mode: exit code $EXIT_CODE"
+ends_with_0 "Escape during auto mode"
 
 # A load that fails names the file.
 rm "$WORK/quilm.cfg"
@@ -46,8 +44,7 @@ box=$(wait_window '^error!\?$')
 send_keys "$box" Return
 id=$(wait_window '^QUILM \(manual\)$')
 close_window "$id"                                   # the close box
-wait_exit "$pid"
-[ "$EXIT_CODE" = 0 ] || fail "failed load, closed: exit code $EXIT_CODE"
+ends_with_0 "failed load, closed"
 # Start-up failures: the box, then exit code 0 and the reason on stderr; without the simulator
 # where there are no MSR devices too.
 sims=("fam10h,pstates=1" nosuchprofile)

@@ -60,3 +60,9 @@ send_keys() {
     xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
     xdotool key --delay 50 "$@"
 }
+
+# Waits for the program to end and fails unless it ended with exit code 0.
+ends_with_0() {
+    wait_exit "$pid"
+    [ "$EXIT_CODE" = 0 ] || fail "$1: exit code $EXIT_CODE"
+}
