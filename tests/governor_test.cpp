@@ -2,6 +2,7 @@
 // and the thread's life (on, off, load and exit while it runs).
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "tests/app_fixture.h"
 
@@ -49,9 +50,8 @@ TEST(GovernorStep, LoadThresholdsAndTheWalkOverEnabledRows) {
     // clang-format on
     for (const auto& c : cases) {
         auto d = governor_step({1000, 1000}, {1000 + c.period, 1000 + c.idle}, c.avg_load, c.view);
-        EXPECT_EQ(d.sample_load, c.sample_load) << c.name;
-        EXPECT_EQ(d.avg_load, c.new_avg) << c.name;
-        EXPECT_EQ(d.target, c.target) << c.name;
+        EXPECT_EQ(std::tie(d.sample_load, d.avg_load, d.target), std::tie(c.sample_load, c.new_avg, c.target))
+            << c.name;
     }
 }
 
