@@ -7,6 +7,7 @@
 #include "app/actions.h"
 #include "app/cli.h"
 #include "app/governor.h"
+#include "app/guard.h"
 #include "app/layouts.h"
 #include "app/main_window.h"
 #include "app/pstate.h"
@@ -125,6 +126,7 @@ void run_program() {
     tk::sync_sliders();
     tk::redraw_all();
     tk::present();
+    if (const char* warning = guard_warning(startup.settings_path)) tk::show_message(warning, "quilm");
     tk::message_loop();
 
     stop_governor();
