@@ -328,12 +328,12 @@ int run_command(int argc, char** argv) {
     if (is(word, "apply") || is(word, "save")) {
         if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0)
             return usage;
-        build_settings_path(installed_settings_file);
+        build_settings_path(installed_settings_file, installed_bindir);
         return is(word, "apply") ? apply_word(words) : save_word(words);
     }
     if (is(word, "check")) {
         if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
-        build_settings_path(installed_settings_file);
+        build_settings_path(installed_settings_file, installed_bindir);
         return check_word();
     }
     if (is(word, "confirm")) return confirm_word(argc, argv);
