@@ -300,15 +300,23 @@ bool guard_write_pending() {
     return true;
 }
 
-const char* guard_warning(const char* settings_path) {
+const char* guard_warning(const char* settings_path, bool lines) {
     if (!platform::state_supported()) return nullptr;
     find_directories();
     GuardRecord record{};
     if (!quarantined(settings_path, &record)) return nullptr;
     char why[256];
     describe(record, why, sizeof why);
-    std::snprintf(guard.text, sizeof guard.text, "the saved settings were not applied at boot: %s; %s", why,
-                  way_out);
+    // The window's box does not wrap lines: it gets them short.
+    if (lines)
+        std::snprintf(
+            guard.text, sizeof guard.text,
+            "The saved settings were not applied at boot:\n%s.\n\nRun 'quilm rearm' to try them again,\n"
+            "or save other settings.",
+            why);
+    else
+        std::snprintf(guard.text, sizeof guard.text, "the saved settings were not applied at boot: %s; %s",
+                      why, way_out);
     return guard.text;
 }
 

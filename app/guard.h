@@ -47,8 +47,8 @@ int guard_before_apply(const char* settings_path);
 bool guard_write_pending();
 
 // What a person applying by hand, or starting the window, is told when the settings file is
-// quarantined; nullptr when it is not.
-const char* guard_warning(const char* settings_path);
+// quarantined, as one line or (for a message box) as short lines; nullptr when it is not.
+const char* guard_warning(const char* settings_path, bool lines = false);
 
 // The crash guard's line of `quilm check`: its detail text, and whether it lets the unit write.
 bool guard_check(const char* settings_path, char* detail, size_t size);

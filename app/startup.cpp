@@ -128,7 +128,7 @@ void run_program() {
     tk::sync_sliders();
     tk::redraw_all();
     tk::present();
-    if (const char* warning = guard_warning(startup.settings_path)) tk::show_message(warning, "quilm");
+    if (const char* warning = guard_warning(startup.settings_path, true)) tk::show_message(warning, "quilm");
     tk::message_loop();
 
     stop_governor();
