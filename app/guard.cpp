@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "app/cli.h"
 #include "platform/state_files.h"
@@ -231,16 +230,27 @@ bool quarantined(const char* settings_path, GuardRecord* record) {
            read_record("quarantine", record) == platform::StateRead::ok && record->settings == hash;
 }
 
+// Whether the guard works on this system (after a line on stderr when not); finds its directories.
+bool guard_available() {
+    if (!platform::state_supported()) {
+        std::fputs("quilm: the crash guard is not available on this system: nothing done\n", stderr);
+        return false;
+    }
+    find_directories();
+    return true;
+}
+
+// Removes one state file; false after a line on stderr.
+bool remove_state(const char* name) {
+    if (platform::state_remove(state_path(name).text)) return true;
+    std::fprintf(stderr, "quilm: cannot remove %s\n", state_path(name).text);
+    return false;
+}
+
 } // namespace
 
 int guard_before_apply(const char* settings_path) {
-    if (!platform::state_supported()) {
-        std::fputs(
-            "quilm: the crash guard of --unattended is not available on this system: nothing applied\n",
-            stderr);
-        return exit_environment;
-    }
-    find_directories();
+    if (!guard_available()) return exit_environment;
     bool asked = false;
     if (!no_apply_asked(&asked)) return exit_environment;
     if (asked) {
@@ -277,8 +287,7 @@ int guard_before_apply(const char* settings_path) {
     }
     if (!write_record("quarantine", record, record.unreadable ? "unreadable" : "unconfirmed"))
         return exit_environment;
-    if (!platform::state_remove(state_path("pending").text))
-        std::fprintf(stderr, "quilm: cannot remove %s\n", state_path("pending").text);
+    remove_state("pending"); // if it stays, the next boot only quarantines the same settings again
     return left_alone(record);
 }
 
@@ -379,11 +388,7 @@ int confirm_word(int argc, char** argv) {
         std::fputs("quilm: confirm takes only --after SECONDS (0..999999999)\n", stderr);
         return exit_usage;
     }
-    if (!platform::state_supported()) {
-        std::fputs("quilm: the crash guard is not available on this system\n", stderr);
-        return exit_environment;
-    }
-    find_directories();
+    if (!guard_available()) return exit_environment;
     GuardRecord record{};
     const platform::StateRead pending = read_record("pending", &record);
     if (pending == platform::StateRead::missing) return exit_ok; // nothing waits for confirmation
@@ -404,10 +409,7 @@ int confirm_word(int argc, char** argv) {
                     awake_since / 1000, after);
         return exit_ok;
     }
-    if (!platform::state_remove(state_path("pending").text)) {
-        std::fprintf(stderr, "quilm: cannot remove %s\n", state_path("pending").text);
-        return exit_environment;
-    }
+    if (!remove_state("pending")) return exit_environment;
     char when[32];
     platform::state_local_time(record.time, when, sizeof when);
     std::printf("quilm: confirmed: the settings applied at %s %s kept the machine running\n",
@@ -420,17 +422,8 @@ int rearm_word(int argc) {
         std::fputs("quilm: rearm takes no options\n", stderr);
         return exit_usage;
     }
-    if (!platform::state_supported()) {
-        std::fputs("quilm: the crash guard is not available on this system\n", stderr);
-        return exit_environment;
-    }
-    find_directories();
-    for (const char* name : {"quarantine", "pending"}) {
-        if (!platform::state_remove(state_path(name).text)) {
-            std::fprintf(stderr, "quilm: cannot remove %s\n", state_path(name).text);
-            return exit_environment;
-        }
-    }
+    if (!guard_available()) return exit_environment;
+    if (!remove_state("quarantine") || !remove_state("pending")) return exit_environment;
     std::puts("quilm: rearmed: the next unattended apply applies the saved settings");
     return exit_ok;
 }
