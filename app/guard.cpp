@@ -24,6 +24,8 @@ constexpr const char* pending_tag = "quilm pending 1";
 constexpr const char* quarantine_tag = "quilm quarantine 1";
 constexpr const char* way_out = "run 'quilm rearm' to try them again, or save other settings";
 constexpr uint32_t record_size = 1024;
+// Longer than any kernel's command line, so that its last word is read too.
+constexpr uint32_t cmdline_size = 16384;
 
 // The directory of the state files and the folder that stands for "/". QUILM_STATE_DIR overrides
 // systemd's StateDirectory; QUILM_SYSTEM_ROOT counts only on the simulated processor, so that real
@@ -63,9 +65,9 @@ Path system_path(const char* name) {
 }
 
 // A file as text with a terminating zero.
-platform::StateRead read_text(const char* path, char (&text)[record_size]) {
+template <uint32_t size> platform::StateRead read_text(const char* path, char (&text)[size]) {
     uint32_t length = 0;
-    const platform::StateRead result = platform::state_read(path, text, record_size - 1, &length);
+    const platform::StateRead result = platform::state_read(path, text, size - 1, &length);
     text[length] = '\0';
     return result;
 }
@@ -213,7 +215,7 @@ int left_alone(const GuardRecord& r) {
 
 // Reads the kernel command line; false after a line on stderr when it cannot be read.
 bool no_apply_asked(bool* asked) {
-    char text[record_size];
+    char text[cmdline_size];
     const Path path = system_path("/proc/cmdline");
     if (read_text(path.text, text) != platform::StateRead::ok) {
         std::fprintf(stderr, "quilm: cannot read the kernel command line %s: nothing applied\n", path.text);

@@ -118,6 +118,7 @@ constexpr const char* apply = "apply T --unattended";
 // taken as no record, writing registers without `pending` (or when it cannot be written), new settings
 // kept out by an old quarantine.
 TEST_F(Guard, UnattendedAppliesAcrossBootsResumesAndCrashes) {
+    const std::string long_cmdline = "ro " + std::string(3000, 'x') + " quilm.noapply"; // the word read last
     // clang-format off
     const struct {
         const char* name;
@@ -150,7 +151,8 @@ TEST_F(Guard, UnattendedAppliesAcrossBootsResumesAndCrashes) {
             {"b2", "ro quilm.noapply quiet", apply, 4, fw, true, false, "quilm.noapply is on the kernel command line"},
             {"", "", "check", 3, fw, true, false, "quilm.noapply on the kernel command line"}}},
         {"only the exact word counts", {
-            {"b1", "ro quilm.noapply2 xquilm.noapply quilm.noapply=1", apply, 0, tu, true, false}}},
+            {"b1", "ro quilm.noapply2 xquilm.noapply quilm.noapply=1", apply, 0, tu, true, false},
+            {"b2", long_cmdline.c_str(), apply, 4, fw, true, false}}},
         {"a corrupt pending counts as a crash", {
             {"b1", "", "!corrupt", 0, fw, true, false},
             {"b2", "", apply, 4, fw, false, true, "could not be read after a restart"},
