@@ -495,6 +495,7 @@ void update_state_file() {
 
 // Stores one write on processor p; false where the processor would refuse it.
 bool write_register(uint32_t p, int slot, uint64_t value) {
+    if (sim_before_write != nullptr) sim_before_write(p, sim_registers[slot], value);
     if (slot == slot_hwcr) {
         sim.regs[p][slot_hwcr] = value;
         return true;
