@@ -38,6 +38,9 @@ struct SimConfig {
     uint32_t pvi = sim_unset;              // PviMode, 0..1
     uint32_t boost_source = sim_unset;     // BoostSrc, 0..3
     uint32_t pll = sim_unset;              // MainPllOpFreqId, 0..63
+    uint32_t differ = sim_unset;           // processor whose definition 1 has bit 0 flipped at start
+    uint32_t refuse_hwcr = sim_unset;      // processor that refuses every HWCR write
+    uint32_t refuse_control = sim_unset;   // processor that refuses every P-state control write
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
