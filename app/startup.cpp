@@ -30,10 +30,10 @@ void end_process(uint32_t code) {
     platform::os_exit_process(code);
 }
 
-const char* skip_program_name() {
+const char* skip_program_name(const char* line) {
     // A quoted name (a path with blanks, as Windows hands it out) runs to its closing quote; an
     // unquoted one ends at the first blank, and a tab does not end it.
-    const char* p = platform::os_command_line();
+    const char* p = line;
     if (*p == '"') {
         ++p;
         while (*p != 0 && *p != '"') ++p;
@@ -136,7 +136,7 @@ const char* open_processor() {
 
 void run_program() {
     tk::input.char_input = 0;
-    startup.cmdline_cursor = skip_program_name();
+    startup.cmdline_cursor = skip_program_name(platform::os_command_line());
     const int command = run_command();
     if (command >= 0) end_process(uint32_t(command));
 

@@ -26,7 +26,7 @@ extern StartupState startup;
 
 // The end of the program name in the command line: after its closing quote when it begins with
 // one, else at its first blank (or the terminating zero).
-const char* skip_program_name();
+const char* skip_program_name(const char* line);
 
 // next_token's answer when no word is left.
 inline constexpr int32_t no_more_words = -1;
