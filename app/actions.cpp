@@ -55,10 +55,14 @@ template <class Next> WriteResult write_every(uint32_t reg, Next next, bool keep
         }
         const uint64_t value = next(old[p]);
         if (keep_equal && value == old[p]) continue;
-        uint64_t now = 0;
-        if (!write_on(p, reg, value) || (verify && (!read_on(p, reg, now) || now != value))) {
+        if (!write_on(p, reg, value)) {
             result = {false, p, reg, true};
-            ++p; // its write may have gone through in part: it is put back too
+            break;
+        }
+        uint64_t now = 0;
+        if (verify && (!read_on(p, reg, now) || now != value)) {
+            result = {false, p, reg, true};
+            ++p; // it took a write but does not read back the value: it is put back too
             break;
         }
     }

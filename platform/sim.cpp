@@ -351,6 +351,7 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         {"differ", &SimConfig::differ, 0, sim_max_processors - 1, "0..1023", false},
         {"refusehwcr", &SimConfig::refuse_hwcr, 0, sim_max_processors - 1, "0..1023", false},
         {"refusecontrol", &SimConfig::refuse_control, 0, sim_max_processors - 1, "0..1023", false},
+        {"refusedef", &SimConfig::refuse_definitions, 0, sim_max_processors - 1, "0..1023", false},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
@@ -513,7 +514,7 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
     }
     if (slot >= slot_definition && slot < slot_definition + 8) {
         uint32_t row = uint32_t(slot - slot_definition);
-        if (row >= sim.config.pstates) return false;
+        if (row >= sim.config.pstates || p == sim.config.refuse_definitions) return false;
         if (row != sim.config.reject) sim.regs[p][slot] = value;
         return true;
     }

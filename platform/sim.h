@@ -41,6 +41,7 @@ struct SimConfig {
     uint32_t differ = sim_unset;           // processor whose definition 1 has bit 0 flipped at start
     uint32_t refuse_hwcr = sim_unset;      // processor that refuses every HWCR write
     uint32_t refuse_control = sim_unset;   // processor that refuses every P-state control write
+    uint32_t refuse_definitions = sim_unset; // processor that refuses every definition write
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
