@@ -75,12 +75,13 @@ template <class Next> WriteResult write_every(uint32_t reg, Next next, bool keep
 } // namespace
 
 WriteResult write_all_cores(uint32_t reg, uint32_t low, uint32_t high) {
-    return write_every(reg, [value = join(low, high)](uint64_t) { return value; }, false, false);
+    return write_every(
+        reg, [value = join(low, high)](uint64_t) { return value; }, false, false);
 }
 
 void refusal_text(const WriteResult& refusal, char* text, uint32_t size) {
-    std::snprintf(text, size, "not all settings accepted: processor %u refused register %08X", refusal.processor,
-                  refusal.reg);
+    std::snprintf(text, size, "not all settings accepted: processor %u refused register %08X",
+                  refusal.processor, refusal.reg);
 }
 
 const char* apply_text(ApplyResult result, const ApplyPlan& plan) {
@@ -119,7 +120,8 @@ bool needs_write(const Layout& layout, uint32_t p, uint32_t i, uint64_t value) {
 
 // Sets LockTscToCurrP0 on every processor and reads it back, all or none.
 ApplyResult lock_tsc() {
-    const WriteResult r = write_every(MSR_HWCR, [](uint64_t hwcr) { return hwcr | lock_tsc_to_p0; }, true, true);
+    const WriteResult r = write_every(
+        MSR_HWCR, [](uint64_t hwcr) { return hwcr | lock_tsc_to_p0; }, true, true);
     return r.ok ? ApplyResult::ok : r.restored ? ApplyResult::tsc_unlocked : ApplyResult::tsc_stuck;
 }
 
@@ -216,8 +218,8 @@ void apply_settings(int32_t) {
 // Makes hardware row `index` current on every processor, then shows what the processor reports.
 // A refused control value leaves the table and current_index as they were.
 static void switch_to(uint8_t index) {
-    const WriteResult written =
-        write_all_cores(MSR_PSTATE_CONTROL, static_cast<uint32_t>(index - load_shared(pstate.pstate_offset)), 0);
+    const WriteResult written = write_all_cores(
+        MSR_PSTATE_CONTROL, static_cast<uint32_t>(index - load_shared(pstate.pstate_offset)), 0);
     if (!written.ok) {
         char text[96];
         refusal_text(written, text, sizeof text);

@@ -55,7 +55,8 @@ static GovernorView current_view() {
 // One sample of the system times.
 static TimeSample sample_times() {
     uint64_t idle = 0, kernel = 0, user = 0;
-    const SystemTimes times = governor_state.system_times ? governor_state.system_times : platform::os_system_times;
+    const SystemTimes times =
+        governor_state.system_times ? governor_state.system_times : platform::os_system_times;
     times(&idle, &kernel, &user);
     return {kernel + user, idle};
 }

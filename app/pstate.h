@@ -44,8 +44,9 @@ struct PstateState {
     uint32_t status_low;   // low word of the P-state status register
     uint32_t cofvid_low;   // low word of the COFVID status register
     uint32_t amps[pstate_rows]; // each row's current limit in 1/100 A, for the window (0 when unknown)
-    uint8_t differs[max_processors]; // bit i: the processor's definition i is not processor 0's (or unreadable)
-    uint8_t differing_rows;          // bit i: some processor's definition i differs
+    uint8_t
+        differs[max_processors]; // bit i: the processor's definition i is not processor 0's (or unreadable)
+    uint8_t differing_rows;      // bit i: some processor's definition i differs
 };
 extern PstateState pstate;
 

@@ -5,20 +5,20 @@
 
 namespace app {
 
-inline constexpr uint32_t settings_path_size = 4096; // room for any path the system hands out
+inline constexpr uint32_t settings_path_size = 4096;            // room for any path the system hands out
 inline constexpr uint32_t arg_buffer_size = settings_path_size; // a word may be a file name
 
 struct StartupState {
     char settings_path[settings_path_size]; // the executable's directory followed by "quilm.cfg"
     const char* cmdline_cursor;             // read position of the command-line reader
-    char arg_buffer[arg_buffer_size];       // "load" when the window loads the settings file first, else empty
-    uint32_t cpuid[4];                      // CPUID leaf 1 eax, ebx, ecx, edx
-    uint8_t family;                         // eax bits 11..8
-    uint8_t model;                          // eax bits 7..4
-    uint8_t stepping;                       // eax bits 3..0
-    uint8_t ex_family;                      // eax bits 27..20 plus family, modulo 256
-    uint8_t ex_model;                       // eax bits 19..16 times 16 plus model
-    uint32_t processor_count;               // processors the program writes to
+    char arg_buffer[arg_buffer_size]; // "load" when the window loads the settings file first, else empty
+    uint32_t cpuid[4];                // CPUID leaf 1 eax, ebx, ecx, edx
+    uint8_t family;                   // eax bits 11..8
+    uint8_t model;                    // eax bits 7..4
+    uint8_t stepping;                 // eax bits 3..0
+    uint8_t ex_family;                // eax bits 27..20 plus family, modulo 256
+    uint8_t ex_model;                 // eax bits 19..16 times 16 plus model
+    uint32_t processor_count;         // processors the program writes to
     void (*exit_process)(
         uint32_t code); // tests end the process their own way (by throwing); null: the system's exit
 };

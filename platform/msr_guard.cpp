@@ -28,8 +28,8 @@ void msr_report_write(MsrReason reason, uint32_t processor, uint32_t index, cons
     default: why = detail != nullptr ? detail : "refused";
     }
     char line[512];
-    std::snprintf(line, sizeof line, "quilm: cannot write register %08X on processor %u: %s\n", index, processor,
-                  why);
+    std::snprintf(line, sizeof line, "quilm: cannot write register %08X on processor %u: %s\n", index,
+                  processor, why);
     hw_say(line);
 }
 
@@ -46,7 +46,8 @@ bool msr_write_allowed(uint32_t processor, uint32_t index, uint64_t value, MsrRe
     }
     if (((value ^ current) & ~msr_lock_tsc_to_p0) != 0) {
         char detail[128];
-        std::snprintf(detail, sizeof detail, "%016llX would change more than bit 21 of %016llX; write refused",
+        std::snprintf(detail, sizeof detail,
+                      "%016llX would change more than bit 21 of %016llX; write refused",
                       static_cast<unsigned long long>(value), static_cast<unsigned long long>(current));
         msr_report_write(reason_write_hwcr, processor, index, detail);
         return false;

@@ -6,7 +6,7 @@
 
 namespace platform {
 
-inline constexpr uint32_t msr_hwcr = 0xC0010015;                 // hardware configuration
+inline constexpr uint32_t msr_hwcr = 0xC0010015;                  // hardware configuration
 inline constexpr uint64_t msr_lock_tsc_to_p0 = uint64_t(1) << 21; // HWCR LockTscToCurrentP0
 
 // Why an open or a write failed; each reason is told once per session.

@@ -26,10 +26,10 @@ constexpr uint32_t msr_max_processors = 1024;
 
 struct MsrState {
     const MsrDevice* device = &msr_system_device;
-    uint32_t processor_count = 0;       // processors opened by msr_initialize, 0 when closed
-    uint32_t named = 0;                 // processors open without a gap from processor 0
-    int fd[msr_max_processors];         // descriptor per processor, -1 when its open failed
-    uint32_t status = 1;                // GetDllStatus: 0 all devices open, 1 otherwise
+    uint32_t processor_count = 0; // processors opened by msr_initialize, 0 when closed
+    uint32_t named = 0;           // processors open without a gap from processor 0
+    int fd[msr_max_processors];   // descriptor per processor, -1 when its open failed
+    uint32_t status = 1;          // GetDllStatus: 0 all devices open, 1 otherwise
 };
 
 extern MsrState msr;

@@ -184,9 +184,9 @@ TEST_F(Actions, AZenP0FrequencyChangeLocksTheTimeStampCounterFirst) {
 TEST_F(Actions, ARefusedWriteStopsTheWalkAndIsNamed) {
     struct {
         const char* sim;
-        int edit;          // the row whose multiplier goes one step down; -1: the "down" button
-        const char* text;  // of the one warning
-        uint64_t changed;  // bit p: processor p holds a new value afterwards
+        int edit;         // the row whose multiplier goes one step down; -1: the "down" button
+        const char* text; // of the one warning
+        uint64_t changed; // bit p: processor p holds a new value afterwards
     } cases[] = {
         {"fam19h,refusehwcr=5", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
         {"fam19h,refusehwcr=0", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
@@ -228,7 +228,8 @@ TEST_F(Actions, ProcessorsHoldingOtherDefinitionsAreMarkedUntilApplied) {
         const uint32_t odd = std::string(sim).ends_with("=0") ? 1 : std::stoi(std::strchr(sim, '=') + 1);
         ASSERT_EQ(boxes().size(), 1u);
         EXPECT_EQ(std::tie(boxes()[0].text, boxes()[0].caption), std::tie(app::differs_text, "warning"));
-        EXPECT_EQ(app::join(pstate.table.reg_low[1], pstate.table.reg_high[1]), reg(0, 0xC0010065)); // processor 0's
+        EXPECT_EQ(app::join(pstate.table.reg_low[1], pstate.table.reg_high[1]),
+                  reg(0, 0xC0010065)); // processor 0's
         EXPECT_EQ(pstate.differing_rows, 2);
         EXPECT_EQ(pstate.differs[odd], 2);
         testing::internal::CaptureStdout();
@@ -244,7 +245,8 @@ TEST_F(Actions, ProcessorsHoldingOtherDefinitionsAreMarkedUntilApplied) {
         app::apply_settings(-1);
         EXPECT_EQ(boxes().size(), 1u);
         EXPECT_EQ(pstate.differing_rows, 0);
-        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) EXPECT_EQ(reg(p, 0xC0010065), reg(0, 0xC0010065));
+        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p)
+            EXPECT_EQ(reg(p, 0xC0010065), reg(0, 0xC0010065));
     }
 }
 

@@ -181,7 +181,8 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
          "register C0010064 on processor 1: the kernel refused it (kernel lockdown", v, 0x2, EPERM},
         {0xC0010064, by_mask, 0x4, 0, 0x0, "register C0010064 on processor 2: Invalid argument", v, 0x4,
          EINVAL},
-        {0xC0010061, by_mask, 0xF, 0, 0x0, "register C0010061 on processor 0: not a P-state register; write refused"},
+        {0xC0010061, by_mask, 0xF, 0, 0x0,
+         "register C0010061 on processor 0: not a P-state register; write refused"},
         {0xC0010063, by_mask, 0xF, 0, 0x0, nullptr},
         {0xC001006C, by_mask, 0xF, 0, 0x0, nullptr},
         {0xC0010071, 7, 0, 0, 0x0, nullptr},
@@ -194,7 +195,16 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
         {hwcr, by_mask, 0x3, 0, 0x0, nullptr, locked | 1 << 25},
         {hwcr, by_mask, 0x1, 1, 0x1, nullptr, zen, 0, 0, {locked, locked}},     // puts bit 21 back
         {hwcr, by_mask, 0x3, 0, 0x1, nullptr, locked, 0, 0, {zen, 0x09000010}}, // each against its own
-        {hwcr, 0, 0, 0, 0x0, "register C0010015 on processor 0: the register does not exist", locked, 0, 0, {0, 0}},
+        {hwcr,
+         0,
+         0,
+         0,
+         0x0,
+         "register C0010015 on processor 0: the register does not exist",
+         locked,
+         0,
+         0,
+         {0, 0}},
         {hwcr, by_mask, 0x2, 0, 0x0, nullptr, locked, 0x2, EPERM},
         {0xC0010064, by_mask, 0xF, 0, 0x7, nullptr, v, 0x8, EIO}, // told with HWCR's
     };

@@ -153,24 +153,26 @@ TEST_F(Settings, ASaveNeverWritesThroughALinkAtThePath) {
 // The settings file of the command line lies beside the test program; one test only uses it.
 class SettingsCommandLine : public test::AppTest {};
 
-// Catches: a first word in other letters or shorter than "load" loading, one that only begins with
-// it not loading, and loading that applies nothing or leaves automatic mode off.
+// Catches: a first word in other letters, shorter than "load" or only beginning with it loading,
+// and loading that applies nothing or leaves automatic mode off.
 TEST_F(SettingsCommandLine, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
     start_quietly("fam10h"); // a file saved from an edited table with automatic mode on
     pstate.table.rows[1].multi = 20;
     pstate.auto_mode = 1;
     app::save_settings(-1);
     const std::string cfg = app::startup.settings_path;
-    for (const auto& [word, applied] : {std::pair{"lo", false}, {"LOAD", false}, {"loading", true}}) {
+    for (const auto& [word, applied] :
+         {std::pair{"lo", false}, {"LOAD", false}, {"loading", false}, {"load", true}}) {
         reset("fam10h");
         char name[] = "quilm", arg[16];
         std::snprintf(arg, sizeof arg, "%s", word);
         char* argv[] = {name, arg};
         platform::os_set_arguments(2, argv);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(run(), 0u) << word;
+        EXPECT_EQ(run(), applied ? 0u : 2u) << word; // any other word is a usage error
         testing::internal::GetCapturedStderr();
-        EXPECT_EQ((reg(0, 0xC0010065) & 0x3F) == 4, applied) << word;       // multiplier 10.0: FID 4
+        uint64_t def1 = 0; // no hardware opened at all for a usage error
+        EXPECT_EQ(platform::sim_register(0, 0xC0010065, &def1) && (def1 & 0x3F) == 4, applied) << word;
         EXPECT_EQ(platform::headless_titles().size() > 1, applied) << word; // auto mode was switched on
     }
     std::remove(cfg.c_str());

@@ -79,7 +79,10 @@ TEST_F(Startup, EveryWordFromOneCommandLineReader) {
         {{R"("C:\Program Files\quilm\quilm.exe")"}, -1, "", ""},
         {{R"("C:\Program Files\quilm\quilm.exe"   "load"  )"}, -1, "load", ""},
         {{R"(C:\quilm\quilm.exe load --dry-run)"}, 2, "", "load takes no other word: --dry-run"},
-        {{R"(C:\Program Files\quilm.exe load)"}, 2, "", "unknown word: Files\\quilm.exe"}, // unquoted: ends at the blank
+        {{R"(C:\Program Files\quilm.exe load)"},
+         2,
+         "",
+         "unknown word: Files\\quilm.exe"}, // unquoted: ends at the blank
         {{R"("C:\q.exe" apply "C:\my dir\a \"b\".cfg")"}, 3, "", R"(C:\my dir\a "b".cfg: cannot read)"},
         {{R"("C:\q.exe" apply C:\dir\\\"x\" -v)"}, 3, "", R"(C:\dir\"x": cannot read)"},
         {{"/opt/my tools/quilm", "load"}, -1, "load", ""},
@@ -90,7 +93,10 @@ TEST_F(Startup, EveryWordFromOneCommandLineReader) {
         {{"quilm", "loading"}, 2, "", "unknown word: loading"},
         {{"quilm", "loadx"}, 2, "", "unknown word: loadx"},
         {{"quilm", "list", "extra"}, 2, "", "unknown option: extra"},
-        {{"quilm", "apply", "/tmp/no such dir/a \"b\" c\\"}, 3, "", "/tmp/no such dir/a \"b\" c\\: cannot read"},
+        {{"quilm", "apply", "/tmp/no such dir/a \"b\" c\\"},
+         3,
+         "",
+         "/tmp/no such dir/a \"b\" c\\: cannot read"},
         {{"quilm", "\xC3\xA9t\xC3\xA9"}, 2, "", "unknown word: \xC3\xA9t\xC3\xA9"},
         {{"quilm", "apply", long_word}, 2, "", "word too long"},
     };
