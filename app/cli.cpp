@@ -247,9 +247,12 @@ int apply_word(const Words& words) {
     if (result == ApplyResult::ok && (words.verbose || words.dry_run)) {
         for (uint32_t i = 0; i < plan.count; ++i) {
             if (!plan.write[i]) continue;
-            std::printf("P%u %08X: %016llX -> %016llX\n", i, MSR_PSTATE_DEF0 + i,
+            // Processor 0 already holding the row that another processor does not: written there.
+            const bool elsewhere = plan.before[i] == plan.after[i] && (pstate.differing_rows >> i & 1);
+            std::printf("P%u %08X: %016llX -> %016llX%s\n", i, MSR_PSTATE_DEF0 + i,
                         static_cast<unsigned long long>(plan.before[i]),
-                        static_cast<unsigned long long>(plan.after[i]));
+                        static_cast<unsigned long long>(plan.after[i]),
+                        elsewhere ? " on the processors that differ" : "");
         }
     }
     if (result == ApplyResult::ok && !words.dry_run) result = carry_out(plan);
