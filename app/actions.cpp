@@ -1,6 +1,7 @@
 // Applying settings, stepping the current P-state, refresh and exit.
 #include "app/actions.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/governor.h"
@@ -15,24 +16,7 @@
 namespace app {
 
 bool all_processors_reachable() {
-    return startup.processor_count <= hw_processor_count();
-}
-
-void write_all_cores(uint32_t reg, uint32_t low, uint32_t high) {
-    if (!all_processors_reachable()) return;
-    for (uint32_t p = 0; p < startup.processor_count; ++p) hw_wrmsr_on(p, reg, low, high);
-}
-
-const char* apply_text(ApplyResult result) {
-    switch (result) {
-    case ApplyResult::ok: return nullptr;
-    case ApplyResult::unsupported: return "unsupported p-state layout";
-    case ApplyResult::unreachable: return unreachable_text;
-    case ApplyResult::out_of_range: return "value out of range: nothing written";
-    case ApplyResult::tsc_unlocked: return "couldn't lock the time-stamp counter to P0: nothing written";
-    case ApplyResult::not_accepted: return "not all settings accepted";
-    }
-    return nullptr;
+    return startup.processor_count <= hw_processor_count() && startup.processor_count <= max_processors;
 }
 
 namespace {
@@ -51,6 +35,74 @@ bool read_on(uint32_t processor, uint32_t reg, uint64_t& value) {
     return true;
 }
 
+bool write_on(uint32_t processor, uint32_t reg, uint64_t value) {
+    return hw_wrmsr_on(processor, reg, uint32_t(value), uint32_t(value >> 32)) != 0;
+}
+
+// Writes reg on every processor with the value next() makes of what it holds, all or none: a
+// processor whose register cannot be read, or that refuses the value (or, with verify, does not
+// read it back), stops the walk, and every processor changed so far gets its old value back.
+// With keep_equal a processor that already holds its value is not written.
+template <class Next> WriteResult write_every(uint32_t reg, Next next, bool keep_equal, bool verify) {
+    WriteResult result;
+    if (!all_processors_reachable()) return {false, 0, reg, true};
+    uint64_t old[max_processors];
+    uint32_t p = 0;
+    for (; p < startup.processor_count; ++p) {
+        if (!read_on(p, reg, old[p])) {
+            result = {false, p, reg, true};
+            break;
+        }
+        const uint64_t value = next(old[p]);
+        if (keep_equal && value == old[p]) continue;
+        if (!write_on(p, reg, value)) {
+            result = {false, p, reg, true};
+            break;
+        }
+        uint64_t now = 0;
+        if (verify && (!read_on(p, reg, now) || now != value)) {
+            result = {false, p, reg, true};
+            ++p; // it took a write but does not read back the value: it is put back too
+            break;
+        }
+    }
+    if (result.ok) return result;
+    for (uint32_t q = 0; q < p; ++q)
+        if (next(old[q]) != old[q] && !write_on(q, reg, old[q])) result.restored = false;
+    return result;
+}
+
+} // namespace
+
+WriteResult write_all_cores(uint32_t reg, uint32_t low, uint32_t high) {
+    return write_every(
+        reg, [value = join(low, high)](uint64_t) { return value; }, false, false);
+}
+
+void refusal_text(const WriteResult& refusal, char* text, uint32_t size) {
+    std::snprintf(text, size, "not all settings accepted: processor %u refused register %08X",
+                  refusal.processor, refusal.reg);
+}
+
+const char* apply_text(ApplyResult result, const ApplyPlan& plan) {
+    static char refused[96]; // the main thread's: apply runs nowhere else
+    switch (result) {
+    case ApplyResult::ok: return nullptr;
+    case ApplyResult::unsupported: return "unsupported p-state layout";
+    case ApplyResult::unreachable: return unreachable_text;
+    case ApplyResult::out_of_range: return "value out of range: nothing written";
+    case ApplyResult::tsc_unlocked: return "couldn't lock the time-stamp counter to P0: nothing written";
+    case ApplyResult::tsc_stuck:
+        return "couldn't lock the time-stamp counter to P0, nor put HWCR back on every processor: no p-state "
+               "written";
+    case ApplyResult::refused: refusal_text(plan.refusal, refused, sizeof refused); return refused;
+    case ApplyResult::not_accepted: return "not all settings accepted";
+    }
+    return nullptr;
+}
+
+namespace {
+
 // A row may be written when it changes nothing on the processor, or when every field of the
 // new words is exactly what the window shows: never a value the user did not see.
 bool writable_row(const Layout& layout, uint32_t i) {
@@ -59,24 +111,18 @@ bool writable_row(const Layout& layout, uint32_t i) {
     return holds_exactly(layout, table_word(int(i)), pstate.table.rows[i]);
 }
 
-// Whether processor p needs row i written: on layouts that write only what changed, when its
-// register differs (or cannot be read); elsewhere always.
-bool needs_write(const Layout& layout, uint32_t p, uint32_t i, uint64_t value) {
+// Whether processor p needs row i written: when its register differs (or cannot be read). A row
+// every processor already holds is never written again, so applying what is there writes nothing.
+bool needs_write(uint32_t p, uint32_t i, uint64_t value) {
     uint64_t now = 0;
-    return !layout.zen || !read_on(p, MSR_PSTATE_DEF0 + i, now) || now != value;
+    return !read_on(p, MSR_PSTATE_DEF0 + i, now) || now != value;
 }
 
-// Sets LockTscToCurrP0 on every processor and reads it back; false when any processor
-// did not take it.
-bool lock_tsc() {
-    for (uint32_t p = 0; p < startup.processor_count; ++p) {
-        uint64_t hwcr = 0;
-        if (!read_on(p, MSR_HWCR, hwcr)) return false;
-        if (hwcr & lock_tsc_to_p0) continue;
-        hw_wrmsr_on(p, MSR_HWCR, uint32_t(hwcr) | lock_tsc_to_p0, uint32_t(hwcr >> 32));
-        if (!read_on(p, MSR_HWCR, hwcr) || !(hwcr & lock_tsc_to_p0)) return false;
-    }
-    return true;
+// Sets LockTscToCurrP0 on every processor and reads it back, all or none.
+ApplyResult lock_tsc() {
+    const WriteResult r = write_every(
+        MSR_HWCR, [](uint64_t hwcr) { return hwcr | lock_tsc_to_p0; }, true, true);
+    return r.ok ? ApplyResult::ok : r.restored ? ApplyResult::tsc_unlocked : ApplyResult::tsc_stuck;
 }
 
 } // namespace
@@ -113,12 +159,12 @@ ApplyResult plan_apply(ApplyPlan& plan) {
         plan.before[i] = plan.after[i];
         read_on(0, MSR_PSTATE_DEF0 + i, plan.before[i]);
         for (uint32_t p = 0; p < startup.processor_count && !plan.write[i]; ++p)
-            plan.write[i] = needs_write(layout, p, i, plan.after[i]);
+            plan.write[i] = needs_write(p, i, plan.after[i]);
     }
     return ApplyResult::ok;
 }
 
-ApplyResult carry_out(const ApplyPlan& plan) {
+ApplyResult carry_out(ApplyPlan& plan) {
     const Layout& layout = current_layout();
     // P0's frequency sets the time-stamp counter's rate where the layout says so: lock the counter
     // to the rate it has now before P0 changes, or write nothing.
@@ -129,13 +175,19 @@ ApplyResult carry_out(const ApplyPlan& plan) {
             frequency_changes = frequency_changes || !read_on(p, MSR_PSTATE_DEF0, now) ||
                                 ((now ^ plan.after[0]) & frequency_mask(layout)) != 0;
         }
-        if (frequency_changes && !lock_tsc()) return ApplyResult::tsc_unlocked;
+        if (frequency_changes) {
+            const ApplyResult locked = lock_tsc();
+            if (locked != ApplyResult::ok) return locked;
+        }
     }
     for (uint32_t i = 0; i < plan.count; ++i) {
         if (!plan.write[i]) continue;
-        for (uint32_t p = 0; p < startup.processor_count; ++p)
-            if (needs_write(layout, p, i, plan.after[i]))
-                hw_wrmsr_on(p, MSR_PSTATE_DEF0 + i, uint32_t(plan.after[i]), uint32_t(plan.after[i] >> 32));
+        for (uint32_t p = 0; p < startup.processor_count; ++p) {
+            if (!needs_write(p, i, plan.after[i]) || write_on(p, MSR_PSTATE_DEF0 + i, plan.after[i]))
+                continue;
+            plan.refusal = {false, p, MSR_PSTATE_DEF0 + i, false};
+            return ApplyResult::refused;
+        }
     }
     platform::os_sleep_ms(1);
     // Every processor must now hold every row.
@@ -150,29 +202,31 @@ ApplyResult carry_out(const ApplyPlan& plan) {
 }
 
 void apply_settings(int32_t) {
-    ApplyPlan plan;
+    ApplyPlan plan{};
     ApplyResult result = plan_apply(plan);
-    if (result != ApplyResult::ok) {
-        tk::show_message(apply_text(result), "warning");
-        return;
+    if (result == ApplyResult::ok) result = carry_out(plan);
+    if (result != ApplyResult::ok) tk::show_message(apply_text(result, plan), "warning");
+    // What was written, if anything, shows as the processor holds it.
+    if (result == ApplyResult::ok || result == ApplyResult::refused || result == ApplyResult::not_accepted) {
+        read_pstates();
+        decode_pstates();
+        tk::sync_sliders();
+        tk::redraw_all();
     }
-    result = carry_out(plan);
-    if (result == ApplyResult::tsc_unlocked) {
-        tk::show_message(apply_text(result), "warning");
-        return;
-    }
-    // carry_out has read every processor back; the table now shows what the processor holds.
-    if (result == ApplyResult::not_accepted) tk::show_message(apply_text(result), "warning");
-    read_pstates();
-    decode_pstates();
-    tk::sync_sliders();
-    tk::redraw_all();
 }
 
 // Makes hardware row `index` current on every processor, then shows what the processor reports.
+// A refused control value leaves the table and current_index as they were.
 static void switch_to(uint8_t index) {
+    const WriteResult written = write_all_cores(
+        MSR_PSTATE_CONTROL, static_cast<uint32_t>(index - load_shared(pstate.pstate_offset)), 0);
+    if (!written.ok) {
+        char text[96];
+        refusal_text(written, text, sizeof text);
+        tk::show_message(text, "warning");
+        return;
+    }
     store_shared(pstate.current_index, index);
-    write_all_cores(MSR_PSTATE_CONTROL, static_cast<uint32_t>(index - load_shared(pstate.pstate_offset)), 0);
     platform::os_sleep_ms(1);
     refresh(-1);
 }

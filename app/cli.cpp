@@ -4,6 +4,7 @@
 #include "app/cli.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/actions.h"
@@ -78,6 +79,18 @@ void text_number(const Quantity& q, int decimals, int width, const char* unit) {
     std::printf("  %*s", width, text);
 }
 
+// The processors whose definition of row i is not processor 0's, between before and after.
+void print_differing(uint32_t row, const char* before, const char* separator, const char* after) {
+    std::fputs(before, stdout);
+    const char* next = "";
+    for (uint32_t p = 1; p < max_processors; ++p) {
+        if (!(pstate.differs[p] >> row & 1)) continue;
+        std::printf("%s%u", next, p);
+        next = separator;
+    }
+    std::fputs(after, stdout);
+}
+
 } // namespace
 
 void print_table(bool json) {
@@ -113,6 +126,7 @@ void print_table(bool json) {
             if (layout.nb_pstate.width != 0) std::printf(", \"nb_pstate\": %u", layout.nb_pstate.get(reg));
             if (const uint32_t quarters = divisor_quarters(layout, reg))
                 std::printf(", \"divisor\": %u.%02u", quarters / 4, quarters % 4 * 25);
+            if (pstate.differing_rows >> i & 1) print_differing(i, ", \"differs\": [", ", ", "]");
             std::fputs("}", stdout);
         }
         std::fputs("]}\n", stdout);
@@ -143,6 +157,7 @@ void print_table(bool json) {
         if (layout.nb_pstate.width != 0) std::printf("  %10s", layout.nb_pstate.get(reg) ? "low" : "high");
         if (const uint32_t quarters = divisor_quarters(layout, reg))
             std::printf("  %7u.%02u", quarters / 4, quarters % 4 * 25);
+        if (pstate.differing_rows >> i & 1) print_differing(i, "  differs on processors ", " ", "");
         std::fputs("\n", stdout);
     }
 }
@@ -151,14 +166,27 @@ namespace {
 
 // The command line of one word: its file argument and its flags.
 struct Words {
+    char file_name[arg_buffer_size];
     const char* file = nullptr;
     bool json = false, dry_run = false, verbose = false, unattended = false;
 };
 
-// Reads the options a word takes; the usage error's exit code, or -1 when they are fine.
-int read_words(int argc, char** argv, bool takes_file, const char* const* flags, Words& words) {
-    for (int i = 2; i < argc; ++i) {
-        const char* w = argv[i];
+// Reads the next word of the command line into buffer; false (after the usage error on stderr,
+// its code in `usage`) for a word too long to take whole.
+bool read_word(char* buffer, int32_t& length, int& usage) {
+    length = next_token(buffer);
+    if (length < int32_t(arg_buffer_size)) return true;
+    usage = usage_error("word too long", buffer);
+    return false;
+}
+
+// Reads the options a word takes up to the end of the command line; the usage error's exit code,
+// or -1 when they are fine.
+int read_words(bool takes_file, const char* const* flags, Words& words) {
+    char w[arg_buffer_size];
+    int usage = -1;
+    for (int32_t length = 0; read_word(w, length, usage);) {
+        if (length == no_more_words) return -1;
         bool known = false;
         for (const char* const* f = flags; *f != nullptr; ++f) known = known || is(w, *f);
         if (known) {
@@ -166,13 +194,33 @@ int read_words(int argc, char** argv, bool takes_file, const char* const* flags,
             words.dry_run = words.dry_run || is(w, "--dry-run");
             words.verbose = words.verbose || is(w, "-v");
             words.unattended = words.unattended || is(w, "--unattended");
-        } else if (takes_file && words.file == nullptr && w[0] != '-') {
-            words.file = w;
+        } else if (takes_file && words.file == nullptr && w[0] != '-' && length > 0) {
+            std::memcpy(words.file_name, w, size_t(length) + 1);
+            words.file = words.file_name;
         } else {
             return usage_error("unknown option", w);
         }
     }
-    return -1;
+    return usage;
+}
+
+// `quilm confirm [--after SECONDS]`: the awake time read whole (0..999999999), then the word.
+int confirm_options() {
+    char w[arg_buffer_size];
+    int32_t length = 0;
+    int usage = -1;
+    uint64_t after = confirm_default_seconds;
+    if (!read_word(w, length, usage)) return usage;
+    if (length != no_more_words) {
+        if (!is(w, "--after")) return usage_error("unknown option", w);
+        if (!read_word(w, length, usage)) return usage;
+        if (length <= 0 || length > 9 || std::strspn(w, "0123456789") != size_t(length))
+            return usage_error("--after takes whole seconds (0..999999999)", length > 0 ? w : "");
+        after = std::strtoull(w, nullptr, 10);
+        if (!read_word(w, length, usage)) return usage;
+        if (length != no_more_words) return usage_error("unknown option", w);
+    }
+    return confirm_word(after);
 }
 
 // Opens the processor for a word; false (after the failure on stderr) when it cannot be used.
@@ -191,6 +239,7 @@ int finish(int code) {
 
 int list_word(const Words& words) {
     if (!open_for_word()) return exit_environment;
+    if (pstate.differing_rows != 0) std::fprintf(stderr, "quilm: %s\n", differs_text);
     print_table(words.json);
     return finish(exit_ok);
 }
@@ -228,21 +277,24 @@ int apply_word(const Words& words) {
         std::fputs("quilm: the settings file has automatic mode on; apply does not start the governor\n",
                    stderr);
 
-    ApplyPlan plan;
+    ApplyPlan plan{};
     ApplyResult result = plan_apply(plan);
     if (result == ApplyResult::ok && (words.verbose || words.dry_run)) {
         for (uint32_t i = 0; i < plan.count; ++i) {
             if (!plan.write[i]) continue;
-            std::printf("P%u %08X: %016llX -> %016llX\n", i, MSR_PSTATE_DEF0 + i,
+            // Processor 0 already holding the row that another processor does not: written there.
+            const bool elsewhere = plan.before[i] == plan.after[i] && (pstate.differing_rows >> i & 1);
+            std::printf("P%u %08X: %016llX -> %016llX%s\n", i, MSR_PSTATE_DEF0 + i,
                         static_cast<unsigned long long>(plan.before[i]),
-                        static_cast<unsigned long long>(plan.after[i]));
+                        static_cast<unsigned long long>(plan.after[i]),
+                        elsewhere ? " on the processors that differ" : "");
         }
     }
     if (result == ApplyResult::ok && words.unattended && !guard_write_pending())
         return finish(exit_environment);
     if (result == ApplyResult::ok && !words.dry_run) result = carry_out(plan);
     if (result != ApplyResult::ok) {
-        std::fprintf(stderr, "quilm: %s\n", apply_text(result));
+        std::fprintf(stderr, "quilm: %s\n", apply_text(result, plan));
         return finish(exit_failed);
     }
     return finish(exit_ok);
@@ -306,10 +358,21 @@ int check_word() {
 
 } // namespace
 
-int run_command(int argc, char** argv) {
-    if (argc < 2 || argv[1] == nullptr) return -1;
-    const char* word = argv[1];
-    if (std::strncmp(word, "load", 4) == 0) return -1;
+int run_command() {
+    char word[arg_buffer_size];
+    int32_t length = 0;
+    int usage = -1;
+    startup.arg_buffer[0] = 0;
+    if (!read_word(word, length, usage)) return usage;
+    if (length == no_more_words) return -1;
+    if (is(word, "load")) {
+        // The window loads and applies the settings file: only the word itself asks for that.
+        char extra[arg_buffer_size];
+        if (!read_word(extra, length, usage)) return usage;
+        if (length != no_more_words) return usage_error("load takes no other word", extra);
+        std::memcpy(startup.arg_buffer, "load", sizeof "load");
+        return -1;
+    }
     if (is(word, "--help") || is(word, "-h") || is(word, "help")) {
         std::fputs(usage_text, stdout);
         return exit_ok;
@@ -322,24 +385,25 @@ int run_command(int argc, char** argv) {
     static constexpr const char* apply_flags[] = {"--dry-run", "-v", "--unattended", nullptr};
     static constexpr const char* no_flags[] = {nullptr};
     Words words;
-    int usage = 0;
     if (is(word, "list")) {
-        if ((usage = read_words(argc, argv, false, list_flags, words)) >= 0) return usage;
+        if ((usage = read_words(false, list_flags, words)) >= 0) return usage;
         return list_word(words);
     }
     if (is(word, "apply") || is(word, "save")) {
-        if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0)
-            return usage;
+        if ((usage = read_words(true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0) return usage;
         build_settings_path(installed_settings_file, installed_bindir);
         return is(word, "apply") ? apply_word(words) : save_word(words);
     }
     if (is(word, "check")) {
-        if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
+        if ((usage = read_words(false, no_flags, words)) >= 0) return usage;
         build_settings_path(installed_settings_file, installed_bindir);
         return check_word();
     }
-    if (is(word, "confirm")) return confirm_word(argc, argv);
-    if (is(word, "rearm")) return rearm_word(argc);
+    if (is(word, "confirm")) return confirm_options();
+    if (is(word, "rearm")) {
+        if ((usage = read_words(false, no_flags, words)) >= 0) return usage;
+        return rearm_word();
+    }
     return usage_error("unknown word", word);
 }
 

@@ -12,9 +12,10 @@ inline constexpr int exit_usage = 2;       // unknown word or option
 inline constexpr int exit_environment = 3; // hardware access or a file cannot be used
 inline constexpr int exit_guarded = 4;     // left alone by the crash guard of unattended applies
 
-// Runs the word in argv[1] when it is one that needs no window; returns its exit code, or -1
-// when the window is wanted (no word, or a word beginning with "load").
-int run_command(int argc, char** argv);
+// Reads the command line from cmdline_cursor on and runs its word when it is one that needs no
+// window; returns its exit code, or -1 when the window is wanted: no word, or "load" alone (then
+// arg_buffer holds "load").
+int run_command();
 
 // Prints the P-state table: an aligned table, or one JSON object.
 void print_table(bool json);

@@ -5,6 +5,8 @@
 #include "app/pstate.h"
 #include "app/startup.h"
 #include "platform/os.h"
+#include "platform/window.h"
+#include "toolkit/messages.h"
 #include "toolkit/window.h"
 
 namespace app {
@@ -50,16 +52,33 @@ static GovernorView current_view() {
     return view;
 }
 
+// One sample of the system times.
+static TimeSample sample_times() {
+    uint64_t idle = 0, kernel = 0, user = 0;
+    const SystemTimes times =
+        governor_state.system_times ? governor_state.system_times : platform::os_system_times;
+    times(&idle, &kernel, &user);
+    return {kernel + user, idle};
+}
+
+// Shows the governor's refused write; runs on the main thread, which the governor wakes.
+static void show_refusal() {
+    tk::show_message(governor_state.refusal, "warning");
+}
+
 static void governor() {
     int32_t last_shown = -1;
     char title[] = "QUILM (0 auto)";
     platform::os_raise_thread_priority();
     governor_state.avg_load = 0;
+    bool refusal_told = false;
+    // The first decision weighs one period, not everything since boot or since the last run.
+    const TimeSample primed = sample_times();
+    governor_state.prev_total = primed.total;
+    governor_state.prev_idle = primed.idle;
 
     while (load_shared(pstate.auto_mode) != 0) {
-        uint64_t idle = 0, kernel = 0, user = 0;
-        platform::os_system_times(&idle, &kernel, &user);
-        const TimeSample now{kernel + user, idle};
+        const TimeSample now = sample_times();
         const GovernorView view = current_view();
         const GovernorDecision d = governor_step({governor_state.prev_total, governor_state.prev_idle}, now,
                                                  governor_state.avg_load, view);
@@ -69,8 +88,16 @@ static void governor() {
         governor_state.avg_load = d.avg_load;
 
         if (d.target >= 0) {
-            store_shared(pstate.current_index, static_cast<uint8_t>(d.target));
-            write_all_cores(MSR_PSTATE_CONTROL, static_cast<uint32_t>(d.target - view.pstate_offset), 0);
+            const WriteResult written =
+                write_all_cores(MSR_PSTATE_CONTROL, static_cast<uint32_t>(d.target - view.pstate_offset), 0);
+            if (written.ok) {
+                store_shared(pstate.current_index, static_cast<uint8_t>(d.target));
+            } else if (!refusal_told) {
+                // Told once per run; the main thread shows the box, this thread goes on sampling.
+                refusal_told = true;
+                refusal_text(written, governor_state.refusal, sizeof governor_state.refusal);
+                platform::window_post_message(tk::WM_USER, 0, 0);
+            }
         }
         const int32_t current = load_shared(pstate.current_index);
         if (current != last_shown) {
@@ -96,6 +123,8 @@ void toggle_auto(int32_t) {
         } else {
             // A governor that a load has just stopped may still be finishing its period.
             wait_for_governor();
+            tk::window.hooks.user_message = show_refusal;
+            tk::window.user_message_hook_enabled = 1;
             store_shared(pstate.auto_mode, mode);
             store_shared(governor_state.governor_running, 1);
             if (!platform::os_start_thread(governor)) {

@@ -5,12 +5,17 @@
 
 namespace app {
 
+// Where the governor reads the system times; null for the system's own (tests hand in theirs).
+using SystemTimes = bool (*)(uint64_t* idle, uint64_t* kernel, uint64_t* user);
+
 struct GovernorState {
     uint8_t governor_running; // 1 while the governor thread exists (shared with it)
     uint64_t prev_total;      // kernel + user time at the previous sample, 100-ns units
     uint64_t prev_idle;       // idle time at the previous sample
     uint32_t sample_load;     // busy share of the last period in 1/128 units (128 = all processors busy)
     uint32_t avg_load;        // smoothed load
+    SystemTimes system_times; // set before auto mode is switched on
+    char refusal[96];         // the governor's refused write, for the main thread's "warning" box
 };
 extern GovernorState governor_state;
 

@@ -381,15 +381,7 @@ bool guard_check(const char* settings_path, char* detail, size_t size) {
     return true;
 }
 
-int confirm_word(int argc, char** argv) {
-    uint64_t after = confirm_default_seconds;
-    if (argc == 4 && std::strcmp(argv[2], "--after") == 0 && argv[3][0] != '\0' &&
-        std::strspn(argv[3], "0123456789") == std::strlen(argv[3]) && std::strlen(argv[3]) <= 9) {
-        after = std::strtoull(argv[3], nullptr, 10);
-    } else if (argc != 2) {
-        std::fputs("quilm: confirm takes only --after SECONDS (0..999999999)\n", stderr);
-        return exit_usage;
-    }
+int confirm_word(uint64_t after) {
     if (!guard_available()) return exit_environment;
     GuardRecord record{};
     const platform::StateRead pending = read_record("pending", &record);
@@ -419,11 +411,7 @@ int confirm_word(int argc, char** argv) {
     return exit_ok;
 }
 
-int rearm_word(int argc) {
-    if (argc != 2) {
-        std::fputs("quilm: rearm takes no options\n", stderr);
-        return exit_usage;
-    }
+int rearm_word() {
     if (!guard_available()) return exit_environment;
     if (!remove_state("quarantine") || !remove_state("pending")) return exit_environment;
     std::puts("quilm: rearmed: the next unattended apply applies the saved settings");

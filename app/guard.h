@@ -53,10 +53,10 @@ const char* guard_warning(const char* settings_path, bool lines = false);
 // The crash guard's line of `quilm check`: its detail text, and whether it lets the unit write.
 bool guard_check(const char* settings_path, char* detail, size_t size);
 
-// `quilm confirm [--after SECONDS]`: removes `pending` once this boot has been awake long enough.
-int confirm_word(int argc, char** argv);
+// `quilm confirm`: removes `pending` once this boot has been awake `after` seconds since the apply.
+int confirm_word(uint64_t after);
 
 // `quilm rearm`: removes `quarantine` and `pending` and applies nothing.
-int rearm_word(int argc);
+int rearm_word();
 
 } // namespace app

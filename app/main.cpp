@@ -4,7 +4,5 @@
 
 int main(int argc, char** argv) {
     platform::os_set_arguments(argc, argv);
-    app::startup.argc = argc;
-    app::startup.argv = argv;
     app::run_program();
 }

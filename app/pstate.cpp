@@ -2,6 +2,7 @@
 #include "app/pstate.h"
 
 #include "app/layouts.h"
+#include "app/startup.h"
 #include "platform/hw.h"
 
 namespace app {
@@ -12,24 +13,47 @@ void reset_pstate() {
     pstate = PstateState{};
 }
 
+// Marks each processor's definition registers that are not processor 0's.
+static void compare_processors(uint8_t count) {
+    uint8_t any = 0;
+    uint32_t processors = startup.processor_count < max_processors ? startup.processor_count : max_processors;
+    const uint32_t reachable = hw_processor_count();
+    if (processors > reachable) processors = reachable;
+    for (uint32_t p = 1; p < processors; ++p) {
+        uint8_t rows = 0;
+        for (uint8_t i = 0; i < count; ++i) {
+            uint32_t low = 0, high = 0;
+            if (!hw_rdmsr_on(p, MSR_PSTATE_DEF0 + i, &low, &high) || low != pstate.table.reg_low[i] ||
+                high != pstate.table.reg_high[i])
+                rows = uint8_t(rows | 1u << i);
+        }
+        pstate.differs[p] = rows;
+        any = uint8_t(any | rows);
+    }
+    pstate.differing_rows = any;
+}
+
 void read_pstates() {
+    // Processor 0 by number, whichever processor this thread runs on: its table is shown, and
+    // apply writes it to every processor.
     uint32_t high = 0;
-    Rdmsr(MSR_PSTATE_STATUS, &pstate.status_low, &high);
+    hw_rdmsr_on(0, MSR_PSTATE_STATUS, &pstate.status_low, &high);
     // Only processors with a COFVID status register number their P-states two ways (boosted
     // rows); elsewhere the status register alone tells the current P-state.
     uint32_t cofvid_high = 0;
-    if (current_layout().cofvid) Rdmsr(MSR_COFVID_STATUS, &pstate.cofvid_low, &cofvid_high);
+    if (current_layout().cofvid) hw_rdmsr_on(0, MSR_COFVID_STATUS, &pstate.cofvid_low, &cofvid_high);
 
     // A failed read stops the loop; that row and the ones after it keep what they held.
     uint8_t count = 0;
     for (; count < pstate_rows; ++count) {
         uint32_t low = 0;
         high = 0;
-        if (!Rdmsr(MSR_PSTATE_DEF0 + count, &low, &high)) break;
+        if (!hw_rdmsr_on(0, MSR_PSTATE_DEF0 + count, &low, &high)) break;
         pstate.table.reg_low[count] = low;
         pstate.table.reg_high[count] = high;
     }
     store_shared(pstate.pstate_count, count);
+    compare_processors(count);
 
     // The northbridge's count of boosted P-states where it could be read; otherwise the difference
     // of the two current-P-state numbers, which is right only while a P-state that is not

@@ -17,6 +17,9 @@ inline constexpr uint32_t MSR_COFVID_STATUS  = 0xC0010071; // bits 18..16: curre
 
 inline constexpr int pstate_rows = 8;
 
+// Processors quilm reads and writes at most; a machine with more is shown, never written.
+inline constexpr uint32_t max_processors = 1024;
+
 // The four editable bytes of one P-state row.
 struct PstateRow {
     uint8_t state; // bit 0: enabled (register bit 63); bit 1: current P-state (display only)
@@ -41,6 +44,9 @@ struct PstateState {
     uint32_t status_low;   // low word of the P-state status register
     uint32_t cofvid_low;   // low word of the COFVID status register
     uint32_t amps[pstate_rows]; // each row's current limit in 1/100 A, for the window (0 when unknown)
+    uint8_t
+        differs[max_processors]; // bit i: the processor's definition i is not processor 0's (or unreadable)
+    uint8_t differing_rows;      // bit i: some processor's definition i differs
 };
 extern PstateState pstate;
 
@@ -63,8 +69,13 @@ inline void store_shared(uint8_t& byte, uint8_t value) {
     std::atomic_ref<uint8_t>(byte).store(value, std::memory_order_release);
 }
 
-// Reads the status, COFVID and definition registers; sets the count and the boost offset.
+// Reads the status, COFVID and definition registers of processor 0; sets the count and the boost
+// offset, and compares every other processor's definition registers with processor 0's.
 void read_pstates();
+
+// The text shown when processors hold different definitions.
+inline constexpr const char* differs_text =
+    "processors hold different P-state definitions: showing processor 0's; apply makes them all equal";
 
 // Sets current_index and the four row bytes of all eight rows from the registers, with the
 // layout in use; also the current limit of each row.

@@ -31,21 +31,56 @@ void end_process(uint32_t code) {
     platform::os_exit_process(code);
 }
 
-const char* skip_program_name() {
-    // The name ends at the first blank, quotes or not; a tab does not end it.
-    const char* p = platform::os_command_line();
+const char* skip_program_name(const char* line) {
+    // A quoted name (a path with blanks, as Windows hands it out) runs to its closing quote; an
+    // unquoted one ends at the first blank, and a tab does not end it.
+    const char* p = line;
+    if (*p == '"') {
+        ++p;
+        while (*p != 0 && *p != '"') ++p;
+        return *p == '"' ? p + 1 : p;
+    }
     while (*p != 0 && *p != ' ') ++p;
     return p;
 }
 
-uint32_t next_token(char* buffer) {
+int32_t next_token(char* buffer) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(startup.cmdline_cursor);
     while (*p >= 1 && *p <= 32) ++p;
+    if (*p == 0) {
+        startup.cmdline_cursor = reinterpret_cast<const char*>(p);
+        buffer[0] = 0;
+        return no_more_words;
+    }
     uint32_t n = 0;
-    while (n < arg_buffer_size - 1 && *p >= 33) buffer[n++] = static_cast<char>(*p++);
+    bool fits = true;
+    const auto put = [&](char c) {
+        if (n < arg_buffer_size - 1)
+            buffer[n++] = c;
+        else
+            fits = false;
+    };
+    bool quoted = false;
+    while (*p != 0 && (quoted || *p > 32)) {
+        // Backslashes are themselves unless a quote follows: then each pair is one backslash, and
+        // an odd one left over makes the quote a character of the word.
+        uint32_t backslashes = 0;
+        while (*p == '\\') ++backslashes, ++p;
+        if (*p == '"') {
+            for (uint32_t i = 0; i < backslashes / 2; ++i) put('\\');
+            if (backslashes % 2 != 0)
+                put('"');
+            else
+                quoted = !quoted;
+            ++p;
+            continue;
+        }
+        for (uint32_t i = 0; i < backslashes; ++i) put('\\');
+        if (*p != 0 && (quoted || *p > 32)) put(static_cast<char>(*p++));
+    }
     buffer[n] = 0;
     startup.cmdline_cursor = reinterpret_cast<const char*>(p);
-    return n;
+    return fits ? int32_t(n) : int32_t(arg_buffer_size);
 }
 
 void build_settings_path(const char* fixed, const char* only_from) {
@@ -104,8 +139,8 @@ const char* open_processor() {
 
 void run_program() {
     tk::input.char_input = 0;
-    startup.cmdline_cursor = skip_program_name();
-    const int command = run_command(startup.argc, startup.argv);
+    startup.cmdline_cursor = skip_program_name(platform::os_command_line());
+    const int command = run_command();
     if (command >= 0) end_process(uint32_t(command));
 
     platform::os_raise_priority();
@@ -117,8 +152,7 @@ void run_program() {
     install_main_window();
     add_main_window(load_shared(pstate.pstate_count), current_layout(), layout_state.certain);
 
-    next_token(startup.arg_buffer);
-    if (std::memcmp(startup.arg_buffer, "load", 4) == 0) {
+    if (std::strcmp(startup.arg_buffer, "load") == 0) {
         if (load_settings(-1) == 0) {
             apply_settings(-1);
             if (settings.auto_start != 0) toggle_auto(-1);
@@ -129,6 +163,7 @@ void run_program() {
     tk::redraw_all();
     tk::present();
     if (const char* warning = guard_warning(startup.settings_path, true)) tk::show_message(warning, "quilm");
+    if (pstate.differing_rows != 0) tk::show_message(differs_text, "warning");
     tk::message_loop();
 
     stop_governor();

@@ -5,32 +5,37 @@
 
 namespace app {
 
-inline constexpr uint32_t settings_path_size = 4096; // room for any path the system hands out
-inline constexpr uint32_t arg_buffer_size = 128;
+inline constexpr uint32_t settings_path_size = 4096;            // room for any path the system hands out
+inline constexpr uint32_t arg_buffer_size = settings_path_size; // a word may be a file name
 
 struct StartupState {
     char settings_path[settings_path_size]; // the executable's directory followed by "quilm.cfg"
     const char* cmdline_cursor;             // read position of the command-line reader
-    char arg_buffer[arg_buffer_size];       // the first command-line word, at most 127 bytes
-    uint32_t cpuid[4];                      // CPUID leaf 1 eax, ebx, ecx, edx
-    uint8_t family;                         // eax bits 11..8
-    uint8_t model;                          // eax bits 7..4
-    uint8_t stepping;                       // eax bits 3..0
-    uint8_t ex_family;                      // eax bits 27..20 plus family, modulo 256
-    uint8_t ex_model;                       // eax bits 19..16 times 16 plus model
-    uint32_t processor_count;               // processors the program writes to
+    char arg_buffer[arg_buffer_size]; // "load" when the window loads the settings file first, else empty
+    uint32_t cpuid[4];                // CPUID leaf 1 eax, ebx, ecx, edx
+    uint8_t family;                   // eax bits 11..8
+    uint8_t model;                    // eax bits 7..4
+    uint8_t stepping;                 // eax bits 3..0
+    uint8_t ex_family;                // eax bits 27..20 plus family, modulo 256
+    uint8_t ex_model;                 // eax bits 19..16 times 16 plus model
+    uint32_t processor_count;         // processors the program writes to
     void (*exit_process)(
         uint32_t code); // tests end the process their own way (by throwing); null: the system's exit
-    int argc;           // the program's arguments, for the words that need no window
-    char** argv;
 };
 extern StartupState startup;
 
-// The first blank (or the terminating zero) of the command line: the end of the program name.
-const char* skip_program_name();
+// The end of the program name in the command line: after its closing quote when it begins with
+// one, else at its first blank (or the terminating zero).
+const char* skip_program_name(const char* line);
 
-// Copies the next word at cmdline_cursor into buffer (128 bytes) and returns its length, 0..127.
-uint32_t next_token(char* buffer);
+// next_token's answer when no word is left.
+inline constexpr int32_t no_more_words = -1;
+
+// Copies the next word at cmdline_cursor into buffer (arg_buffer_size bytes) and returns its
+// length, or no_more_words. Blanks inside double quotes belong to the word and the quotes are
+// dropped; a backslash escapes a quote as Windows programs read their command lines. A word that
+// does not fit returns arg_buffer_size, its start cut to fit.
+int32_t next_token(char* buffer);
 
 // An installed quilm keeps its settings where the system's configuration lives; a program run
 // from its build or unpacked folder keeps them beside the executable.

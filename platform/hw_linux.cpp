@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/msr_guard.h"
 #include "platform/msr_linux.h"
 #include "platform/pci_linux.h"
 #include "platform/sim.h"
@@ -17,9 +18,22 @@ namespace {
 // Chosen at InitializeOls; while set, nothing reaches the hardware.
 bool simulated = false;
 
+// Reads a register of one simulated processor for the write guard.
+int sim_read_on(uint32_t processor, uint32_t index, uint64_t* value) {
+    uint32_t low = 0, high = 0;
+    if (!platform::sim_rdmsr_on(processor, index, &low, &high)) return 0;
+    *value = uint64_t{high} << 32 | low;
+    return 1;
+}
+
 } // namespace
 
+void platform::hw_say(const char* line) {
+    std::fputs(line, stderr);
+}
+
 int InitializeOls() {
+    platform::msr_guard.reported = 0; // a new session tells each refusal again
     const char* value = std::getenv("QUILM_SIM");
     simulated = value && value[0] != '\0';
     if (!simulated) return platform::msr_initialize();
@@ -73,8 +87,12 @@ int hw_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx
 }
 
 int hw_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
-    return simulated ? platform::sim_wrmsr_on(processor, index, eax, edx)
-                     : platform::msr_write_on(processor, index, eax, edx);
+    if (!simulated) return platform::msr_write_on(processor, index, eax, edx);
+    // The simulated processor is guarded like a real one, and says why it refused.
+    if (!platform::msr_write_allowed(processor, index, uint64_t{edx} << 32 | eax, sim_read_on)) return 0;
+    if (platform::sim_wrmsr_on(processor, index, eax, edx)) return 1;
+    platform::msr_report_write(platform::reason_write_register, processor, index);
+    return 0;
 }
 
 int ReadPciConfigDwordEx(uint32_t pci_address, uint32_t reg, uint32_t* value) {

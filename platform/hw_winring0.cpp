@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/hw.h"
+#include "platform/msr_guard.h"
 
 namespace {
 
@@ -181,9 +182,22 @@ template <typename Operation> int on_processor(uint32_t p, Operation operation) 
     return done ? 1 : 0;
 }
 
+// Reads a register of one processor by number; non-zero on success.
+int read_on(uint32_t processor, uint32_t index, uint64_t* value) {
+    uint32_t low = 0, high = 0;
+    if (!hw_rdmsr_on(processor, index, &low, &high)) return 0;
+    *value = uint64_t{high} << 32 | low;
+    return 1;
+}
+
 } // namespace
 
+void platform::hw_say(const char* line) {
+    say("%s", line);
+}
+
 int InitializeOls() {
+    platform::msr_guard.reported = 0; // a new session tells each refusal again
     if (!ring0.library && !load_library()) return 0;
     ring0.initialized = ring0.initialize() != FALSE;
     if (ring0.initialized && !ring0.simulated_count) read_groups();
@@ -213,7 +227,16 @@ int Rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx) {
 
 int WrmsrTx(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t thread_affinity_mask) {
     if (!ring0.initialized || thread_affinity_mask == 0) return 0;
-    return ring0.wrmsr_tx(index, eax, edx, thread_affinity_mask) ? 1 : 0;
+    // A mask names no processor whose HWCR the guard could read first: such writes go by number.
+    const uint32_t first = uint32_t(__builtin_ctzll(thread_affinity_mask));
+    if (index == platform::msr_hwcr) {
+        platform::msr_report_write(platform::reason_write_forbidden, first, index);
+        return 0;
+    }
+    if (!platform::msr_write_allowed(first, index, uint64_t{edx} << 32 | eax, read_on)) return 0;
+    if (ring0.wrmsr_tx(index, eax, edx, thread_affinity_mask)) return 1;
+    platform::msr_report_write(platform::reason_write_register, first, index);
+    return 0;
 }
 
 void DeinitializeOls() {
@@ -247,9 +270,19 @@ int hw_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx
 
 int hw_wrmsr_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
     if (!ring0.initialized) return 0;
-    if (ring0.simulated_count)
-        return ring0.sim_wrmsr_on && ring0.sim_wrmsr_on(processor, index, eax, edx) ? 1 : 0;
-    return on_processor(processor, [&](DWORD_PTR mask) { return ring0.wrmsr_tx(index, eax, edx, mask); });
+    if (!platform::msr_write_allowed(processor, index, uint64_t{edx} << 32 | eax, read_on)) return 0;
+    GROUP_AFFINITY where;
+    if (!ring0.simulated_count && !locate(processor, &where)) {
+        platform::msr_report_write(platform::reason_write_missing, processor, index);
+        return 0;
+    }
+    const bool taken =
+        ring0.simulated_count
+            ? ring0.sim_wrmsr_on && ring0.sim_wrmsr_on(processor, index, eax, edx)
+            : on_processor(processor, [&](DWORD_PTR mask) { return ring0.wrmsr_tx(index, eax, edx, mask); });
+    if (taken) return 1;
+    platform::msr_report_write(platform::reason_write_register, processor, index);
+    return 0;
 }
 
 int ReadPciConfigDwordEx(uint32_t pci_address, uint32_t reg, uint32_t* value) {

@@ -50,21 +50,6 @@ uint32_t system_processor_count() {
     return n > 0 ? uint32_t(n) : 1;
 }
 
-constexpr uint32_t hwcr = 0xC0010015;                  // hardware configuration
-constexpr uint64_t lock_tsc_to_p0 = uint64_t(1) << 21; // HWCR LockTscToCurrentP0
-
-// The only registers this program writes: P-state control, the eight P-state definitions, and
-// HWCR for its LockTscToCurrentP0 bit alone.
-bool writable_register(uint32_t index) {
-    return index == 0xC0010062 || (index >= 0xC0010064 && index <= 0xC001006B) || index == hwcr;
-}
-
-// True for the first caller with this reason; later callers stay quiet.
-bool first_report(MsrReason reason) {
-    uint32_t bit = 1u << reason;
-    return (msr.reported.fetch_or(bit) & bit) == 0;
-}
-
 void report_open_failure(uint32_t processor, int error) {
     MsrReason reason;
     const char* why;
@@ -88,42 +73,24 @@ void report_open_failure(uint32_t processor, int error) {
         break;
     default: reason = reason_open_other; why = std::strerror(error);
     }
-    if (first_report(reason))
+    if (msr_first_report(reason))
         std::fprintf(stderr, "quilm: cannot open /dev/cpu/%u/msr: %s\n", processor, why);
 }
 
+// Tells a write the driver refused with errno `error`.
 void report_write_failure(uint32_t index, uint32_t processor, int error) {
-    MsrReason reason;
     switch (error) {
     case ENOENT:
-    case ENXIO: reason = reason_write_missing; break;
-    case EPERM: reason = reason_write_locked; break;
-    case EIO: reason = reason_write_register; break;
-    default: reason = reason_write_other;
+    case ENXIO: msr_report_write(reason_write_missing, processor, index); break;
+    case EPERM: msr_report_write(reason_write_locked, processor, index); break;
+    case EIO: msr_report_write(reason_write_register, processor, index); break;
+    default: msr_report_write(reason_write_other, processor, index, std::strerror(error));
     }
-    if (!first_report(reason)) return;
-    switch (reason) {
-    case reason_write_missing:
-        std::fprintf(stderr, "quilm: cannot write register %08X on processor %u: no such processor\n", index,
-                     processor);
-        break;
-    case reason_write_locked:
-        std::fprintf(stderr,
-                     "quilm: the kernel refused to write register %08X on processor %u (kernel lockdown, or "
-                     "msr.allow_writes=off: see /sys/kernel/security/lockdown and "
-                     "/sys/module/msr/parameters/allow_writes)\n",
-                     index, processor);
-        break;
-    case reason_write_register:
-        std::fprintf(stderr,
-                     "quilm: register %08X does not exist on processor %u, or the processor refused the "
-                     "value\n",
-                     index, processor);
-        break;
-    default:
-        std::fprintf(stderr, "quilm: cannot write register %08X on processor %u: %s\n", index, processor,
-                     std::strerror(error));
-    }
+}
+
+// Reads a register of an opened processor for the write guard.
+int read_opened(uint32_t p, uint32_t index, uint64_t* value) {
+    return p < msr.processor_count && msr.fd[p] >= 0 && msr.device->read(msr.fd[p], index, value) == 0;
 }
 
 void close_all() {
@@ -134,40 +101,16 @@ void close_all() {
     msr.status = 1;
 }
 
-// Writes one processor's register, told on stderr when refused; the register is one of the writable ones.
-// HWCR is read first on the same processor, and written only when the value sets LockTscToCurrentP0
-// and leaves every other bit as it is.
+// Writes one processor's register when the guard allows it; a refusal is told on stderr.
 bool write_one(uint32_t p, uint32_t index, uint64_t value) {
     if (p >= msr.processor_count || msr.fd[p] < 0) {
         report_write_failure(index, p, ENXIO);
         return false;
     }
-    if (index == hwcr) {
-        uint64_t current = 0;
-        const int error = msr.device->read(msr.fd[p], index, &current);
-        if (error != 0) {
-            report_write_failure(index, p, error);
-            return false;
-        }
-        if (value != (current | lock_tsc_to_p0)) {
-            if (first_report(reason_write_hwcr))
-                std::fprintf(stderr,
-                             "quilm: register %08X on processor %u: %016llX would change more than bit 21 of "
-                             "%016llX; write refused\n",
-                             index, p, static_cast<unsigned long long>(value),
-                             static_cast<unsigned long long>(current));
-            return false;
-        }
-    }
+    if (!msr_write_allowed(p, index, value, read_opened)) return false;
     const int error = msr.device->write(msr.fd[p], index, value);
     if (error != 0) report_write_failure(index, p, error);
     return error == 0;
-}
-
-// The refusal of a register outside the writable ones, told once.
-void refuse_register(uint32_t index) {
-    if (first_report(reason_write_forbidden))
-        std::fprintf(stderr, "quilm: register %08X is not a P-state register; write refused\n", index);
 }
 
 } // namespace
@@ -179,7 +122,7 @@ MsrState msr;
 
 void msr_reset() {
     close_all();
-    msr.reported = 0;
+    msr_guard.reported = 0;
 }
 
 int msr_initialize() {
@@ -225,10 +168,6 @@ int msr_read(uint32_t index, uint32_t* eax, uint32_t* edx) {
 
 int msr_write(uint32_t index, uint32_t eax, uint32_t edx, uintptr_t mask) {
     if (msr.processor_count == 0 || mask == 0) return 0;
-    if (!writable_register(index)) {
-        refuse_register(index);
-        return 0;
-    }
     uint64_t value = uint64_t(edx) << 32 | eax;
     int written_all = 1;
     for (uint32_t p = 0; p < 8 * sizeof mask; ++p)
@@ -251,10 +190,6 @@ int msr_read_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx
 
 int msr_write_on(uint32_t processor, uint32_t index, uint32_t eax, uint32_t edx) {
     if (msr.processor_count == 0) return 0;
-    if (!writable_register(index)) {
-        refuse_register(index);
-        return 0;
-    }
     return write_one(processor, index, uint64_t(edx) << 32 | eax) ? 1 : 0;
 }
 

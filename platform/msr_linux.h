@@ -2,8 +2,9 @@
 // The driver reaches the devices only through an MsrDevice table of operations,
 // so its logic can run against a fake set of processors.
 #pragma once
-#include <atomic>
 #include <cstdint>
+
+#include "platform/msr_guard.h"
 
 namespace platform {
 
@@ -23,29 +24,12 @@ extern const MsrDevice msr_system_device;
 // Processors opened at most; beyond them none can be named, and hw_processor_count says so.
 constexpr uint32_t msr_max_processors = 1024;
 
-// Why an open or a write failed; each reason is printed once per session.
-enum MsrReason : uint32_t {
-    reason_open_missing,     // ENOENT, ENXIO: no such processor or no msr module
-    reason_open_denied,      // EACCES: device permissions
-    reason_open_privilege,   // EPERM: no CAP_SYS_RAWIO
-    reason_open_unsupported, // EIO: processor without model-specific registers
-    reason_open_other,       // anything else
-    reason_write_missing,    // processor not in the mask's reach or without a device
-    reason_write_locked,     // EPERM: kernel lockdown or msr.allow_writes=off
-    reason_write_register,   // EIO: register missing or value refused by the processor
-    reason_write_forbidden,  // register outside the P-state set this program writes
-    reason_write_hwcr,       // HWCR value that would change more than LockTscToCurrentP0
-    reason_write_other,      // anything else
-    reason_count
-};
-
 struct MsrState {
     const MsrDevice* device = &msr_system_device;
-    uint32_t processor_count = 0;       // processors opened by msr_initialize, 0 when closed
-    uint32_t named = 0;                 // processors open without a gap from processor 0
-    int fd[msr_max_processors];         // descriptor per processor, -1 when its open failed
-    uint32_t status = 1;                // GetDllStatus: 0 all devices open, 1 otherwise
-    std::atomic<uint32_t> reported = 0; // bit per MsrReason already printed on stderr
+    uint32_t processor_count = 0; // processors opened by msr_initialize, 0 when closed
+    uint32_t named = 0;           // processors open without a gap from processor 0
+    int fd[msr_max_processors];   // descriptor per processor, -1 when its open failed
+    uint32_t status = 1;          // GetDllStatus: 0 all devices open, 1 otherwise
 };
 
 extern MsrState msr;

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/os.h"
@@ -49,26 +51,53 @@ uint64_t ticks_to_100ns(uint64_t ticks, uint64_t hz) {
     return ticks / hz * units_per_second + ticks % hz * units_per_second / hz;
 }
 
+// Appends one argument to the command line so that it reads back as that same word: the program
+// name in quotes when it holds a blank, any other word in quotes when it holds a blank, a tab or a
+// quote or is empty, with its quotes and the backslashes before them escaped.
+void append_word(std::string& line, const char* word, bool program_name) {
+    const std::string_view text(word);
+    if (!program_name) line += ' ';
+    if (program_name ? text.find(' ') == text.npos
+                     : !text.empty() && text.find_first_of(" \t\"") == text.npos) {
+        line += text;
+        return;
+    }
+    line += '"';
+    size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"' && !program_name) line.append(backslashes + 1, '\\');
+            backslashes = 0;
+        }
+        line += c;
+    }
+    if (!program_name) line.append(backslashes, '\\');
+    line += '"';
+}
+
 } // namespace
 
 void os_set_arguments(int argc, char** argv) {
     os.command_line.clear();
-    for (int i = 0; i < argc && argv[i]; ++i) {
-        if (i > 0) os.command_line += ' ';
-        os.command_line += argv[i];
-    }
+    for (int i = 0; i < argc && argv[i]; ++i) append_word(os.command_line, argv[i], i == 0);
     os.have_arguments = true;
 }
 
 const char* os_command_line() {
     if (!os.have_arguments) {
-        // Without argv the kernel's copy serves: its words are separated by zero bytes.
-        os.command_line.clear();
+        // Without argv the kernel's copy serves: its words end with zero bytes.
+        std::string words;
         if (FILE* file = std::fopen("/proc/self/cmdline", "rb")) {
-            for (int c; (c = std::fgetc(file)) != EOF;) os.command_line += c ? char(c) : ' ';
+            for (int c; (c = std::fgetc(file)) != EOF;) words += char(c);
             std::fclose(file);
         }
-        while (!os.command_line.empty() && os.command_line.back() == ' ') os.command_line.pop_back();
+        os.command_line.clear();
+        for (size_t at = 0; at < words.size();) {
+            append_word(os.command_line, words.c_str() + at, at == 0);
+            at += std::strlen(words.c_str() + at) + 1;
+        }
         os.have_arguments = true;
     }
     return os.command_line.c_str();

@@ -348,6 +348,10 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         {"pvi", &SimConfig::pvi, 0, 1, "0..1", true},
         {"boostsrc", &SimConfig::boost_source, 0, 3, "0..3", true},
         {"pll", &SimConfig::pll, 0, 63, "0..63", true},
+        {"differ", &SimConfig::differ, 0, sim_max_processors - 1, "0..1023", false},
+        {"refusehwcr", &SimConfig::refuse_hwcr, 0, sim_max_processors - 1, "0..1023", false},
+        {"refusecontrol", &SimConfig::refuse_control, 0, sim_max_processors - 1, "0..1023", false},
+        {"refusedef", &SimConfig::refuse_definitions, 0, sim_max_processors - 1, "0..1023", false},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
@@ -497,11 +501,13 @@ void update_state_file() {
 bool write_register(uint32_t p, int slot, uint64_t value) {
     if (sim_before_write != nullptr) sim_before_write(p, sim_registers[slot], value);
     if (slot == slot_hwcr) {
+        if (p == sim.config.refuse_hwcr) return false;
         sim.regs[p][slot_hwcr] = value;
         return true;
     }
     if (slot == slot_control) {
-        if (value > 7) return false; // bits above the P-state number are reserved
+        // Bits above the P-state number are reserved.
+        if (value > 7 || p == sim.config.refuse_control) return false;
         sim.regs[p][slot_control] = value;
         uint32_t row = sim.config.boost + uint32_t(value);
         if (row < sim.config.pstates) set_current(p, row);
@@ -509,7 +515,7 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
     }
     if (slot >= slot_definition && slot < slot_definition + 8) {
         uint32_t row = uint32_t(slot - slot_definition);
-        if (row >= sim.config.pstates) return false;
+        if (row >= sim.config.pstates || p == sim.config.refuse_definitions) return false;
         if (row != sim.config.reject) sim.regs[p][slot] = value;
         return true;
     }
@@ -583,6 +589,7 @@ int sim_initialize(const char* text, const char* state_path) {
     for (uint32_t p = 0; p < sim.config.processor_count; ++p) {
         std::memcpy(&sim.regs[p][slot_definition], sim.config.definitions, 8 * sizeof(uint64_t));
         sim.regs[p][slot_hwcr] = sim.config.hwcr;
+        if (p == sim.config.differ) sim.regs[p][slot_definition + 1] ^= 1;
         set_current(p, sim.config.current);
     }
     if (state_path && state_path[0] != '\0') {

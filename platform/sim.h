@@ -22,22 +22,26 @@ struct SimPci {
 
 // A simulated processor: a named profile with its options applied.
 struct SimConfig {
-    const char* profile = nullptr;         // profile name
-    uint32_t cpuid_eax = 0;                // CPUID leaf 1 eax: family, model, stepping
-    uint32_t processor_count = 0;          // 1..1024
-    uint32_t pstates = 0;                  // readable definition registers, 0..8
-    uint32_t boost = 0;                    // boosted P-states: hardware rows below this number
-    uint32_t current = 0;                  // hardware row current at start, boost..7
-    uint32_t reject = 8;                   // definition register that keeps its value when written, 8 none
-    bool init_fails = false;               // InitializeOls returns 0
-    bool driver_error = false;             // GetDllStatus returns 1
-    const uint64_t* definitions = nullptr; // the profile's eight definition registers
-    bool zen = false;                      // holds HWCR and no COFVID status register
-    uint64_t hwcr = 0;                     // HWCR at start, on Zen profiles
-    const SimPci* pci = nullptr;           // configuration registers, null where the part has none
-    uint32_t pvi = sim_unset;              // PviMode, 0..1
-    uint32_t boost_source = sim_unset;     // BoostSrc, 0..3
-    uint32_t pll = sim_unset;              // MainPllOpFreqId, 0..63
+    const char* profile = nullptr;           // profile name
+    uint32_t cpuid_eax = 0;                  // CPUID leaf 1 eax: family, model, stepping
+    uint32_t processor_count = 0;            // 1..1024
+    uint32_t pstates = 0;                    // readable definition registers, 0..8
+    uint32_t boost = 0;                      // boosted P-states: hardware rows below this number
+    uint32_t current = 0;                    // hardware row current at start, boost..7
+    uint32_t reject = 8;                     // definition register that keeps its value when written, 8 none
+    bool init_fails = false;                 // InitializeOls returns 0
+    bool driver_error = false;               // GetDllStatus returns 1
+    const uint64_t* definitions = nullptr;   // the profile's eight definition registers
+    bool zen = false;                        // holds HWCR and no COFVID status register
+    uint64_t hwcr = 0;                       // HWCR at start, on Zen profiles
+    const SimPci* pci = nullptr;             // configuration registers, null where the part has none
+    uint32_t pvi = sim_unset;                // PviMode, 0..1
+    uint32_t boost_source = sim_unset;       // BoostSrc, 0..3
+    uint32_t pll = sim_unset;                // MainPllOpFreqId, 0..63
+    uint32_t differ = sim_unset;             // processor whose definition 1 has bit 0 flipped at start
+    uint32_t refuse_hwcr = sim_unset;        // processor that refuses every HWCR write
+    uint32_t refuse_control = sim_unset;     // processor that refuses every P-state control write
+    uint32_t refuse_definitions = sim_unset; // processor that refuses every definition write
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,

@@ -12,7 +12,7 @@ namespace platform {
 HeadlessWindow headless;
 
 namespace {
-std::mutex title_lock; // titles may arrive from any thread
+std::mutex title_lock; // titles and posted messages may arrive from any thread
 } // namespace
 
 void headless_reset() {
@@ -89,6 +89,7 @@ void window_set_title(const char* title) {
 
 bool window_get_message(Message* message) {
     // Posted messages come first; once none is left the loop ends, whether or not a quit was posted.
+    std::lock_guard<std::mutex> guard(title_lock);
     if (headless.queue.empty()) return false;
     *message = headless.queue.front();
     headless.queue.pop_front();
@@ -109,6 +110,7 @@ intptr_t window_default_proc(uint32_t message, uintptr_t wparam, intptr_t lparam
 }
 
 void window_post_message(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    std::lock_guard<std::mutex> guard(title_lock); // the load governor posts from its own thread
     headless.queue.push_back({message, wparam, lparam});
 }
 

@@ -1,6 +1,9 @@
 // Applying settings, stepping and refresh against the simulated processor.
 #include <map>
+#include <string>
+#include <tuple>
 
+#include "app/cli.h"
 #include "app/layouts.h"
 #include "tests/app_fixture.h"
 #include "toolkit/program.h"
@@ -11,13 +14,13 @@ using app::pstate;
 
 class Actions : public test::AppTest {
   protected:
-    // Every register of every simulated processor.
+    // Every register of every simulated processor (HWCR in the place of the unused C0010070).
     std::map<std::pair<uint32_t, uint32_t>, uint64_t> registers() {
         std::map<std::pair<uint32_t, uint32_t>, uint64_t> all;
         for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
             for (uint32_t r = 0xC0010062; r <= 0xC0010071; ++r) {
                 uint64_t v;
-                if (platform::sim_register(p, r, &v)) all[{p, r}] = v;
+                if (platform::sim_register(p, r == 0xC0010070 ? 0xC0010015 : r, &v)) all[{p, r}] = v;
             }
         }
         return all;
@@ -170,6 +173,72 @@ TEST_F(Actions, AZenP0FrequencyChangeLocksTheTimeStampCounterFirst) {
     for (uint32_t p = 0; p < 16; ++p) {
         EXPECT_EQ(reg(p, 0xC0010015) & lock, lock) << p;
         EXPECT_EQ(reg(p, 0xC0010064) & 0xFF, 0x8Cu) << p;
+    }
+}
+
+// Catches: a processor that refuses a write left unsaid or unnamed, the walk going on past it, the
+// processors already changed left so (HWCR, the control register), current_index moved although
+// the control value was refused, the time-stamp counter lock reported as "nothing written" while
+// HWCR stays set on some processors.
+TEST_F(Actions, ARefusedWriteStopsTheWalkAndIsNamed) {
+    struct {
+        const char* sim;
+        int edit;         // the row whose multiplier goes one step down; -1: the "down" button
+        const char* text; // of the one warning
+        uint64_t changed; // bit p: processor p holds a new value afterwards
+    } cases[] = {
+        {"fam19h,refusehwcr=5", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
+        {"fam19h,refusehwcr=0", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
+        {"fam10h,refusedef=2", 0, "not all settings accepted: processor 2 refused register C0010064", 0x3},
+        {"fam15h,refusecontrol=3", -1, "not all settings accepted: processor 3 refused register C0010062", 0},
+        {"fam15h,refusecontrol=0", -1, "not all settings accepted: processor 0 refused register C0010062", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sim);
+        start_quietly(c.sim);
+        const auto before = registers();
+        const uint8_t current = pstate.current_index;
+        if (c.edit >= 0) {
+            pstate.table.rows[c.edit].multi -= 4;
+            app::apply_settings(-1);
+        } else {
+            app::step_down(-1);
+        }
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(std::tie(boxes()[0].text, boxes()[0].caption), std::tie(c.text, "warning"));
+        EXPECT_EQ(pstate.current_index, current);
+        auto now = registers();
+        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
+            const std::pair<uint32_t, uint32_t> p0{p, 0xC0010064};
+            EXPECT_EQ(now[p0] != before.at(p0), (c.changed >> p & 1) != 0) << p;
+            now[p0] = before.at(p0);
+        }
+        EXPECT_EQ(now, before);
+        EXPECT_EQ(pstate.differing_rows, c.changed ? 1 : 0); // the re-read shows the processors apart
+    }
+}
+
+// Catches: processors holding other definitions than processor 0 left unsaid, or said on every
+// refresh; the wrong processors or rows marked in the list; an apply that leaves them apart.
+TEST_F(Actions, ProcessorsHoldingOtherDefinitionsAreMarkedUntilApplied) {
+    for (const auto& [sim, json, text] : {std::tuple{"fam10h,differ=2", "[2]", "processors 2\n"},
+                                          {"fam19h,differ=0", "[1, 2, 3, 4, 5, ", "processors 1 2 3 "}}) {
+        SCOPED_TRACE(sim);
+        start_quietly(sim);
+        ASSERT_EQ(boxes().size(), 1u);
+        EXPECT_EQ(std::tie(boxes()[0].text, boxes()[0].caption), std::tie(app::differs_text, "warning"));
+        EXPECT_EQ(app::join(pstate.table.reg_low[1], pstate.table.reg_high[1]), reg(0, 0xC0010065));
+        testing::internal::CaptureStdout();
+        app::print_table(true);
+        app::print_table(false);
+        const std::string listed = testing::internal::GetCapturedStdout();
+        EXPECT_NE(listed.find(std::string("\"differs\": ") + json), std::string::npos) << listed;
+        EXPECT_NE(listed.find(std::string("differs on ") + text), std::string::npos) << listed;
+        app::refresh(-1);
+        app::apply_settings(-1);
+        EXPECT_EQ(std::tuple(boxes().size(), pstate.differing_rows), std::tuple(1u, 0));
+        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p)
+            EXPECT_EQ(reg(p, 0xC0010065), reg(0, 0xC0010065));
     }
 }
 

@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "platform/hw.h"
+#include "platform/os.h"
 #include "platform/sim.h"
 #include "platform/window_headless.h"
 #include "toolkit/input.h"
@@ -53,6 +54,9 @@ class AppTest : public ::testing::Test {
         tk::reset_input();
         platform::headless_reset();
         app::startup.exit_process = throw_exit;
+        static char program[] = "quilm";
+        static char* plain[] = {program, nullptr};
+        platform::os_set_arguments(1, plain); // the window, not the test program's own words
         setenv("QUILM_SIM", sim.c_str(), 1);
         if (state_file.empty())
             unsetenv("QUILM_SIM_STATE");

@@ -1,10 +1,15 @@
 // The load governor: one period as a pure function of the times and the table,
 // and the thread's life (on, off, load and exit while it runs).
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "tests/app_fixture.h"
+#include "toolkit/window.h"
 
 namespace {
 
@@ -68,6 +73,39 @@ class Governor : public test::AppTest {
     std::string last_title() { return platform::headless_titles().back(); }
     bool running() { return app::load_shared(app::governor_state.governor_running) != 0; }
 };
+
+// System times that a test makes up: after the first sample every period of 150 ms is idle.
+std::atomic<int> samples_taken;
+bool busy_since_boot_then_idle(uint64_t* idle, uint64_t* kernel, uint64_t* user) {
+    const uint64_t n = uint64_t(samples_taken++);
+    *user = 1'000'000'000'000; // everything before: all busy
+    *kernel = *idle = n * 1'500'000;
+    return true;
+}
+
+// Catches: the first decision weighed against zero (the whole time since boot, all busy here:
+// a step toward P0 at once); a refused control value that moves current_index or the title, or
+// is told every period, or not at all.
+TEST_F(Governor, FirstDecisionFromAPrimedSampleAndARefusalToldOnce) {
+    for (const char* sim : {"fam15h,current=4", "fam15h,current=4,refusecontrol=1"}) {
+        SCOPED_TRACE(sim);
+        start_quietly(sim);
+        const bool refusing = std::string(sim).ends_with("refusecontrol=1");
+        samples_taken = 0;
+        app::governor_state.system_times = busy_since_boot_then_idle;
+        app::toggle_auto(-1);
+        EXPECT_TRUE(eventually([&] { return samples_taken >= (refusing ? 6 : 4); }));
+        app::toggle_auto(-1);
+        const auto titles = platform::headless_titles();
+        EXPECT_EQ(std::count(titles.begin(), titles.end(), "QUILM (3 auto)"), 0); // never toward P0
+        EXPECT_EQ(std::count(titles.begin(), titles.end(), "QUILM (5 auto)"), refusing ? 0 : 1);
+        EXPECT_EQ(app::pstate.current_index, refusing ? 4 : 6);
+        tk::message_loop(); // the main thread shows what the governor posted
+        ASSERT_EQ(boxes().size(), refusing ? 1u : 0u);
+        for (const auto& box : boxes())
+            EXPECT_EQ(box.text, "not all settings accepted: processor 1 refused register C0010062");
+    }
+}
 
 TEST_F(Governor, OnShowsTheRowInTheTitleAndOffWaitsForTheThread) {
     start_quietly("fam15h");

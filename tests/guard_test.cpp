@@ -9,6 +9,7 @@
 
 #include "app/cli.h"
 #include "app/guard.h"
+#include "platform/os.h"
 #include "tests/app_fixture.h"
 
 namespace {
@@ -83,9 +84,11 @@ class Guard : public test::AppTest {
             list.push_back(w == "T" ? dir + "/tuned.cfg" : w == "O" ? dir + "/other.cfg" : w);
         std::vector<char*> argv;
         for (auto& w : list) argv.push_back(w.data());
+        platform::os_set_arguments(int(argv.size()), argv.data());
+        app::startup.cmdline_cursor = app::skip_program_name(platform::os_command_line());
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int code = app::run_command(int(argv.size()), argv.data());
+        const int code = app::run_command();
         output = testing::internal::GetCapturedStdout();
         output += testing::internal::GetCapturedStderr();
         return code;

@@ -178,10 +178,11 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
         {0xC0010066, by_mask, top, 1, top, nullptr}, // the mask's last bit
         {0xC0010066, 63, 0, 1, top, nullptr},        // the last processor
         {0xC0010064, by_mask, 0xF, 0, 0xD,
-         "refused to write register C0010064 on processor 1 (kernel lockdown", v, 0x2, EPERM},
+         "register C0010064 on processor 1: the kernel refused it (kernel lockdown", v, 0x2, EPERM},
         {0xC0010064, by_mask, 0x4, 0, 0x0, "register C0010064 on processor 2: Invalid argument", v, 0x4,
          EINVAL},
-        {0xC0010061, by_mask, 0xF, 0, 0x0, "register C0010061 is not a P-state register; write refused"},
+        {0xC0010061, by_mask, 0xF, 0, 0x0,
+         "register C0010061 on processor 0: not a P-state register; write refused"},
         {0xC0010063, by_mask, 0xF, 0, 0x0, nullptr},
         {0xC001006C, by_mask, 0xF, 0, 0x0, nullptr},
         {0xC0010071, 7, 0, 0, 0x0, nullptr},
@@ -190,11 +191,20 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
         // HWCR: only to set bit 21, with every other bit as the same processor holds it.
         {hwcr, by_mask, 0x3, 1, 0x3, nullptr, locked},
         {hwcr, 0, 0, 1, 0x1, nullptr, locked, 0, 0, {locked, locked}}, // already set: the same value again
-        {hwcr, 0, 0, 0, 0x0, "0000000009000011 would change more than bit 21", zen},
+        {hwcr, 0, 0, 0, 0x0, "0000000009000010 would change more than bit 21", zen ^ 1},
         {hwcr, by_mask, 0x3, 0, 0x0, nullptr, locked | 1 << 25},
-        {hwcr, by_mask, 0x1, 0, 0x0, nullptr, zen, 0, 0, {locked, locked}},     // clears bit 21 itself
+        {hwcr, by_mask, 0x1, 1, 0x1, nullptr, zen, 0, 0, {locked, locked}},     // puts bit 21 back
         {hwcr, by_mask, 0x3, 0, 0x1, nullptr, locked, 0, 0, {zen, 0x09000010}}, // each against its own
-        {hwcr, 0, 0, 0, 0x0, "register C0010015 does not exist on processor 0", locked, 0, 0, {0, 0}},
+        {hwcr,
+         0,
+         0,
+         0,
+         0x0,
+         "register C0010015 on processor 0: the register does not exist",
+         locked,
+         0,
+         0,
+         {0, 0}},
         {hwcr, by_mask, 0x2, 0, 0x0, nullptr, locked, 0x2, EPERM},
         {0xC0010064, by_mask, 0xF, 0, 0x7, nullptr, v, 0x8, EIO}, // told with HWCR's
     };

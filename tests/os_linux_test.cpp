@@ -48,7 +48,7 @@ TEST(OsLinux, ModulePathAndCommandLine) {
 
     const std::pair<std::vector<std::string>, const char*> lines[] = {
         {{"quilm"}, "quilm"},
-        {{"/opt/my tools/quilm", "load", "x"}, "/opt/my tools/quilm load x"},
+        {{"/opt/my tools/quilm", "load", "x y"}, R"("/opt/my tools/quilm" load "x y")"},
         {{}, ""},
     };
     for (const auto& [words, line] : lines) {

@@ -36,6 +36,10 @@ expect_exit 1 env QUILM_SIM=fam10h QUILM_SIM_STATE= "$QUILM" apply tuned.cfg
 grep -q "saved for another register layout: nothing written" err || fail "a file of another layout not refused: $(cat err)"
 expect_exit 1 env QUILM_SIM=fam19h,reject=2 QUILM_SIM_STATE= "$QUILM" apply tuned.cfg
 grep -q "quilm: not all settings accepted" err || fail "a refused row not told: $(cat err)"
+cp state before
+expect_exit 2 "$QUILM" load --dry-run
+cmp -s state before || fail "load --dry-run wrote"
+expect_exit 2 "$QUILM" loading
 expect_exit 2 "$QUILM" apply --force
 expect_exit 2 "$QUILM" apply one.cfg two.cfg
 expect_exit 3 "$QUILM" apply missing.cfg

@@ -4,7 +4,7 @@
 source "$(dirname "$0")/lib.bash"
 golden=$(dirname "$0")/../golden/list
 profiles=(fam10h fam11h fam12h fam14h fam15h fam15h-m01 fam16h fam17h fam17h-m90 fam19h fam19h-m74 fam1ah
-          fam10h,pvi=1 fam15h,current=0)
+          fam10h,pvi=1 fam15h,current=0 fam10h,differ=2)
 for p in "${profiles[@]}"; do
     for form in json text; do
         file=$golden/${p//[,=]/_}.$form

@@ -56,9 +56,10 @@ start_wine() {
     touch "$WINEPREFIX/.quilm-ready"
 }
 
-# A folder with quilm.exe and, when the first argument is "dll", the simulated WinRing0 beside it.
+# A folder with quilm.exe and, when the first argument is "dll", the simulated WinRing0 beside it;
+# its path holds a blank, as a program installed in "Program Files" does.
 make_app_dir() {
-    local dir=$WORK/app$RANDOM
+    local dir="$WORK/Program Files/app$RANDOM"
     mkdir -p "$dir"
     cp "$BUILD/quilm.exe" "$dir/"
     [ "${1:-}" = dll ] && cp "$BUILD/demo/$DLL" "$dir/"

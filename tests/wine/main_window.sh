@@ -63,7 +63,14 @@ activate
 keys Escape
 expect_exit_0 "Escape in auto mode"
 
-# "load" as the first word: the file is loaded and applied, and auto mode comes back by itself.
+# "load" with another word after it is a usage error: exit 2, no window, nothing written.
+cp "$sim_state" "$WORK/before"
+set +e; wine "$app/quilm.exe" load --dry-run >/dev/null 2>"$WORK/stderr"; code=$?; set -e
+[ "$code" = 2 ] || fail "load --dry-run exits $code, not 2"
+cmp -s "$sim_state" "$WORK/before" || fail "load --dry-run wrote"
+
+# "load" as the first word, the program's quoted name holding a blank: the file is loaded and
+# applied, and auto mode comes back by itself.
 # The file is read-only, for root too (no write permission, and immutable where the file system
 # allows it): reading it must not ask for write access as well. The "exit" button ends the
 # program at once, governor running or not.
