@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "platform/window.h"
 #include "toolkit/messages.h"
+#include "toolkit/program.h"
 #include "toolkit/window.h"
 
 namespace app {
@@ -123,6 +124,9 @@ void toggle_auto(int32_t) {
         } else {
             // A governor that a load has just stopped may still be finishing its period.
             wait_for_governor();
+            // The table is read before the governor starts, never while it may be switching processors.
+            read_pstates();
+            decode_pstates();
             tk::window.hooks.user_message = show_refusal;
             tk::window.user_message_hook_enabled = 1;
             store_shared(pstate.auto_mode, mode);
@@ -138,8 +142,11 @@ void toggle_auto(int32_t) {
         store_shared(pstate.auto_mode, mode);
         wait_for_governor();
         tk::set_title("QUILM (manual)");
+        read_pstates();
+        decode_pstates();
     }
-    refresh(-1);
+    tk::sync_sliders();
+    tk::redraw_all();
 }
 
 void stop_governor() {
