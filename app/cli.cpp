@@ -10,6 +10,7 @@
 #include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/settings.h"
+#include "app/stability.h"
 #include "app/startup.h"
 #include "platform/hw.h"
 #include "platform/system.h"
@@ -25,6 +26,9 @@ constexpr const char* usage_text =
     "                                         apply the settings file without a window\n"
     "       quilm save [FILE]                 save the processor's table to the settings file\n"
     "       quilm check                       tell what stands between this machine and writing\n"
+    "       quilm test [--seconds S] [--processors LIST] [--pstate N] [--json]\n"
+    "                                         test each processor under a verifying load\n"
+    "                                         (exit 1: a processor failed, 130: interrupted)\n"
     "       quilm --help | --version\n"
     "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable\n";
 
@@ -278,6 +282,11 @@ int check_word() {
                   : !layout_state.certain ? "uncertain: shown only, never written"
                                           : "shown only, never written");
     good &= check_line(layout_writable(), "p-state layout", detail);
+    char stress[4096];
+    const bool stress_found = find_stress(stress, sizeof stress);
+    std::snprintf(detail, sizeof detail, "%.80s%s", stress_found ? stress : "not installed",
+                  stress_found ? " (quilm test)" : ": quilm test needs it (apt install stress-ng)");
+    check_line(stress_found, "stress-ng", detail); // needed for testing only, not for writing
     if (opened) DeinitializeOls();
     return good ? exit_ok : exit_environment;
 }
@@ -315,6 +324,7 @@ int run_command(int argc, char** argv) {
         if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
         return check_word();
     }
+    if (is(word, "test")) return test_word(argc, argv);
     return usage_error("unknown word", word);
 }
 

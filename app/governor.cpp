@@ -5,6 +5,7 @@
 #include "app/pstate.h"
 #include "app/startup.h"
 #include "platform/os.h"
+#include "platform/process.h"
 #include "toolkit/window.h"
 
 namespace app {
@@ -93,6 +94,9 @@ void toggle_auto(int32_t) {
     if (mode & 1) {
         if (!all_processors_reachable()) {
             tk::show_message(unreachable_text, "warning");
+        } else if (platform::test_mark_held()) {
+            // The governor would move the P-state that the test holds.
+            tk::show_message("a stability test is running: automatic mode stays off", "warning");
         } else {
             // A governor that a load has just stopped may still be finishing its period.
             wait_for_governor();
