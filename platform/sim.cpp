@@ -348,6 +348,7 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         {"pvi", &SimConfig::pvi, 0, 1, "0..1", true},
         {"boostsrc", &SimConfig::boost_source, 0, 3, "0..3", true},
         {"pll", &SimConfig::pll, 0, 63, "0..63", true},
+        {"follow", &SimConfig::follow, 0, 1, "0..1", false},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
@@ -503,7 +504,8 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
         if (value > 7) return false; // bits above the P-state number are reserved
         sim.regs[p][slot_control] = value;
         uint32_t row = sim.config.boost + uint32_t(value);
-        if (row < sim.config.pstates) set_current(p, row);
+        // A part that does not follow keeps its current P-state, as when a driver moves it back.
+        if (row < sim.config.pstates && sim.config.follow != 0) set_current(p, row);
         return true;
     }
     if (slot >= slot_definition && slot < slot_definition + 8) {

@@ -38,6 +38,7 @@ struct SimConfig {
     uint32_t pvi = sim_unset;              // PviMode, 0..1
     uint32_t boost_source = sim_unset;     // BoostSrc, 0..3
     uint32_t pll = sim_unset;              // MainPllOpFreqId, 0..63
+    uint32_t follow = 1;                   // 0: the current P-state ignores the control register
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,

@@ -45,6 +45,11 @@ P2 int64double 1 1 1 1" ] || fail "P-state 1 not held on every processor: $(cat 
 grep -q "^P2  passed  0 s  P-state 1$" out || fail "held P-state: $(cat out)"
 cmp -s state before || fail "P-state not put back: $(diff before state)"
 
+# A processor that does not stay in the held P-state proves nothing about it.
+expect_exit 1 env QUILM_SIM=fam10h,current=2,follow=0 QUILM_SIM_STATE= "$QUILM" test --seconds 1 --pstate 1 --processors 1
+grep -q "^P1  not proven  0 s  P-state 1: left P-state 1 (read P-state 2 after 0 s): an OS frequency driver" out ||
+    fail "P-state left: $(cat out)"
+
 # Ctrl-C during a run stops the load, puts the P-state back and exits 130; meanwhile a second
 # test is refused.
 : >runs
