@@ -170,12 +170,17 @@ bool read_control(uint32_t p, uint64_t& value) {
     return true;
 }
 
+// Whether every processor's P-state control register held the same value before the test.
+bool control_uniform() {
+    for (uint32_t p = 1; p < startup.processor_count; ++p)
+        if (stability.control[p] != stability.control[0]) return false;
+    return true;
+}
+
 // Puts every processor's P-state control register back as it was before the test.
 void restore_control() {
     const uint32_t count = startup.processor_count;
-    bool uniform = true;
-    for (uint32_t p = 1; p < count; ++p) uniform = uniform && stability.control[p] == stability.control[0];
-    if (uniform) {
+    if (control_uniform()) {
         write_all_cores(MSR_PSTATE_CONTROL, uint32_t(stability.control[0]),
                         uint32_t(stability.control[0] >> 32));
         return;
@@ -197,6 +202,16 @@ bool hold_pstate(uint32_t software) {
                          p);
             return false;
         }
+    }
+    if (!stability.json) {
+        if (control_uniform())
+            std::printf(
+                "P-state %u held on every processor; the control register goes back to %llX afterwards\n",
+                software, static_cast<unsigned long long>(stability.control[0]));
+        else
+            std::printf(
+                "P-state %u held on every processor; each control register goes back to its own value\n",
+                software);
     }
     write_all_cores(MSR_PSTATE_CONTROL, software, 0);
     platform::os_sleep_ms(1);
@@ -429,6 +444,11 @@ int read_test_words(int argc, char** argv, const char*& processors) {
 // Checks the processor list and the P-state against the processor; the exit code when
 // they do not fit, or -1.
 int check_choices(const char* processors) {
+    if (startup.processor_count > test_max_processors) {
+        std::fprintf(stderr, "quilm: quilm test handles at most %u processors, this machine has %u\n",
+                     test_max_processors, startup.processor_count);
+        return exit_environment;
+    }
     if (processors != nullptr) {
         if (!parse_processors(processors, startup.processor_count, stability.chosen))
             return test_usage("not a list of this machine's processors", processors);

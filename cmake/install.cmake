@@ -75,7 +75,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec | policykit-1")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec | policykit-1, stress-ng")
 # The long description, below the summary; CPack indents it as the control file wants.
 set(CPACK_PACKAGE_DESCRIPTION "quilm shows the P-state definition registers of AMD processors of family 10h
 and later (enable bit, core multiplier, core voltage, northbridge voltage or
