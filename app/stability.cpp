@@ -257,6 +257,12 @@ Outcome run_method(uint32_t p, const char* method, uint32_t seconds, Clock::time
         std::fprintf(stderr, "quilm: %s: cannot be started\n", stability.stress);
         return Outcome::cannot_run;
     }
+    // A failure counts from the moment it is seen, not from when the load has been stopped.
+    auto failed_now = [&] {
+        run.result = RunResult::failed;
+        run.tenths = tenths_since(start);
+        return Outcome::done;
+    };
     int code = 0;
     platform::ProcessEnd end = platform::ProcessEnd::running;
     while (end == platform::ProcessEnd::running) {
@@ -273,28 +279,22 @@ Outcome run_method(uint32_t p, const char* method, uint32_t seconds, Clock::time
                 "left P-state %d (read P-state %d after %u s): an OS frequency driver may have moved it",
                 run.pstate, seen, tenths_since(start) / 10);
         if (scan_kernel_log(run.evidence, sizeof run.evidence)) {
-            run.result = RunResult::failed;
-            run.tenths = tenths_since(start);
+            const Outcome outcome = failed_now();
             platform::process_stop(child);
-            return Outcome::done;
+            return outcome;
         }
         end = platform::process_poll(child, &code);
         if (end == platform::ProcessEnd::running && tenths_since(began) * 100 > seconds * 1000 + grace_ms) {
-            run.result = RunResult::failed;
-            run.tenths = tenths_since(start);
+            const Outcome outcome = failed_now();
             platform::process_stop(child);
             std::snprintf(run.evidence, sizeof run.evidence,
                           "did not finish: %s still running %u s after its %u s", method, grace_ms / 1000,
                           seconds);
-            return Outcome::done;
+            return outcome;
         }
     }
     // A machine-check error logged as the load ended still belongs to this run.
-    if (scan_kernel_log(run.evidence, sizeof run.evidence)) {
-        run.result = RunResult::failed;
-        run.tenths = tenths_since(start);
-        return Outcome::done;
-    }
+    if (scan_kernel_log(run.evidence, sizeof run.evidence)) return failed_now();
     static char output[16384], report[16384];
     uint32_t length = 0;
     platform::file_read(output_path, output, sizeof output - 1, &length);
