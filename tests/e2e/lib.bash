@@ -67,7 +67,7 @@ ends_with_0() {
     [ "$EXIT_CODE" = 0 ] || fail "$1: exit code $EXIT_CODE"
 }
 
-# Runs a command with its output in $WORK/out and $WORK/err and fails unless it exits with $1.
+# Runs a command with stdout in $WORK/out and stderr in $WORK/err; fails unless it exits with $1.
 expect_exit() {
     local want=$1; shift
     set +e; "$@" >"$WORK/out" 2>"$WORK/err"; local got=$?; set -e
