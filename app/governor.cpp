@@ -3,9 +3,9 @@
 
 #include "app/actions.h"
 #include "app/pstate.h"
+#include "app/stability.h"
 #include "app/startup.h"
 #include "platform/os.h"
-#include "platform/process.h"
 #include "toolkit/window.h"
 
 namespace app {
@@ -94,7 +94,7 @@ void toggle_auto(int32_t) {
     if (mode & 1) {
         if (!all_processors_reachable()) {
             tk::show_message(unreachable_text, "warning");
-        } else if (platform::test_mark_held()) {
+        } else if (test_running()) {
             // The governor would move the P-state that the test holds.
             tk::show_message("a stability test is running: automatic mode stays off", "warning");
         } else {

@@ -592,6 +592,21 @@ Verdict judge_run(platform::ProcessEnd end, int code, const char* output, int64_
     }
 }
 
+// The test mark of the processor in use: the system's for the real one; for a simulated one,
+// beside the state file that the processes simulating it share, or this process's own.
+static const char* test_mark_path() {
+    static char path[4200];
+    if (hw_simulated_processor_count() == 0) return nullptr;
+    const char* state = std::getenv("QUILM_SIM_STATE");
+    if (state == nullptr || state[0] == 0) return "";
+    std::snprintf(path, sizeof path, "%s.test-lock", state);
+    return path;
+}
+
+bool test_running() {
+    return platform::test_mark_held(test_mark_path());
+}
+
 bool find_stress(char* path, size_t size) {
     const char* chosen_path = std::getenv("QUILM_STRESS");
     return platform::process_find(chosen_path && chosen_path[0] ? chosen_path : "stress-ng", path, size);
@@ -621,7 +636,7 @@ int test_word(int argc, char** argv) {
         return exit_environment;
     }
     int code = check_choices(processors);
-    if (code < 0 && !platform::test_mark_take()) {
+    if (code < 0 && !platform::test_mark_take(test_mark_path())) {
         std::fputs("quilm: another stability test is running: wait until it ends\n", stderr);
         code = exit_environment;
     }

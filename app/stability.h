@@ -67,6 +67,9 @@ Verdict judge_run(platform::ProcessEnd end, int code, const char* output, int64_
 // The word `quilm test` with the words after it; returns the exit code.
 int test_word(int argc, char** argv);
 
+// Whether a stability test holds the processor (in this process or another).
+bool test_running();
+
 // Whether stress-ng can be found (QUILM_STRESS or the PATH); its path into path.
 bool find_stress(char* path, size_t size);
 

@@ -53,13 +53,15 @@ size_t kernel_log_read(int log, char* buffer, size_t size);
 
 void kernel_log_close(int log);
 
-// Marks a stability test as running, for every quilm process of this user; false when
-// another test holds the mark. Held until test_mark_release or the process ends.
-bool test_mark_take();
+// Marks a stability test as running; false when another test holds the mark. The mark is a
+// lock on the file at path, seen by every process; nullptr names the system's own place for
+// the processor's real registers, and "" a mark that only this process sees. Held until
+// test_mark_release or the process ends.
+bool test_mark_take(const char* path);
 
 void test_mark_release();
 
-// Whether a stability test runs in another process.
-bool test_mark_held();
+// Whether a stability test holds the mark at path (as for test_mark_take).
+bool test_mark_held(const char* path);
 
 } // namespace platform

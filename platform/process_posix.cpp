@@ -26,7 +26,8 @@ namespace platform {
 namespace {
 
 struct ProcessState {
-    int mark = -1; // the held test mark's file, -1 when not held
+    int mark = -1;          // the held test mark's file, -1 when not held or only this process's
+    bool mark_held = false; // this process holds a test mark
 };
 ProcessState process;
 
@@ -36,17 +37,14 @@ void on_interrupt(int) {
     interrupt_flag = 1;
 }
 
-// Where the test mark lives: root's in /run, another user's in the runtime directory or /tmp.
-std::string mark_path() {
+// Where the test mark of the real registers lives: root's in /run, another user's in the
+// runtime directory or /tmp.
+std::string mark_path(const char* path) {
+    if (path != nullptr) return path;
     if (geteuid() == 0) return "/run/quilm-test.lock";
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
         return std::string(runtime) + "/quilm-test.lock";
     return "/tmp/quilm-test-" + std::to_string(geteuid()) + ".lock";
-}
-
-// The mark's file, never following a link planted at its path.
-int open_mark() {
-    return open(mark_path().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 } // namespace
@@ -194,28 +192,32 @@ void kernel_log_close(int log) {
     if (log >= 0) close(log);
 }
 
-bool test_mark_take() {
-    if (process.mark >= 0) return true;
-    const int mark = open_mark();
+bool test_mark_take(const char* path) {
+    if (process.mark_held) return false;
+    if (path != nullptr && path[0] == 0) return process.mark_held = true;
+    // Never following a link planted at the path.
+    const int mark = open(mark_path(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (mark < 0) return false;
     if (flock(mark, LOCK_EX | LOCK_NB) != 0) {
         close(mark);
         return false;
     }
     process.mark = mark;
-    return true;
+    return process.mark_held = true;
 }
 
 void test_mark_release() {
-    if (process.mark < 0) return;
-    flock(process.mark, LOCK_UN);
-    close(process.mark);
-    process.mark = -1;
+    if (process.mark >= 0) {
+        flock(process.mark, LOCK_UN);
+        close(process.mark);
+    }
+    process = ProcessState{};
 }
 
-bool test_mark_held() {
-    if (process.mark >= 0) return true;
-    const int mark = open(mark_path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+bool test_mark_held(const char* path) {
+    if (process.mark_held) return true;
+    if (path != nullptr && path[0] == 0) return false;
+    const int mark = open(mark_path(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (mark < 0) return false; // no test has ever run here
     const bool held = flock(mark, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(mark);
