@@ -12,6 +12,7 @@
 #include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/settings.h"
+#include "app/stability.h"
 #include "app/startup.h"
 #include "platform/hw.h"
 #include "platform/system.h"
@@ -30,6 +31,9 @@ constexpr const char* usage_text =
     "       quilm check                       tell what stands between this machine and writing\n"
     "       quilm confirm [--after SECONDS]   count the last unattended apply as good (default 120)\n"
     "       quilm rearm                       lift the crash guard's quarantine; applies nothing\n"
+    "       quilm test [--seconds S] [--processors LIST] [--pstate N] [--json]\n"
+    "                                         test each processor under a verifying load\n"
+    "                                         (exit 1: a processor failed, 130: interrupted)\n"
     "       quilm --help | --version\n"
     "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable,\n"
     "            4 left alone by the crash guard\n";
@@ -352,6 +356,11 @@ int check_word() {
     char guard_detail[guard_text_size];
     good &= check_line(guard_check(startup.settings_path, guard_detail, sizeof guard_detail), "crash guard",
                        guard_detail);
+    char stress[4096];
+    const bool stress_found = find_stress(stress, sizeof stress);
+    std::snprintf(detail, sizeof detail, "%.80s%s", stress_found ? stress : "not installed",
+                  stress_found ? " (quilm test)" : ": quilm test needs it (apt install stress-ng)");
+    check_line(stress_found, "stress-ng", detail); // needed for testing only, not for writing
     if (opened) DeinitializeOls();
     return good ? exit_ok : exit_environment;
 }
@@ -404,6 +413,7 @@ int run_command() {
         if ((usage = read_words(false, no_flags, words)) >= 0) return usage;
         return rearm_word();
     }
+    if (is(word, "test")) return test_word();
     return usage_error("unknown word", word);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/actions.h"
 #include "app/pstate.h"
+#include "app/stability.h"
 #include "app/startup.h"
 #include "platform/os.h"
 #include "platform/window.h"
@@ -121,6 +122,9 @@ void toggle_auto(int32_t) {
     if (mode & 1) {
         if (!all_processors_reachable()) {
             tk::show_message(unreachable_text, "warning");
+        } else if (test_running()) {
+            // The governor would move the P-state that the test holds.
+            tk::show_message("a stability test is running: automatic mode stays off", "warning");
         } else {
             // A governor that a load has just stopped may still be finishing its period.
             wait_for_governor();

@@ -91,6 +91,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktop entry starts the window through pkexec, Debian 12's package of it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS pkexec)
+# The stability test runs on stress-ng; quilm works without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS stress-ng)
 # The long description, below the summary; CPack indents it as the control file wants.
 set(CPACK_PACKAGE_DESCRIPTION "quilm shows the P-state definition registers of AMD processors of family 10h
 and later (enable bit, core multiplier, core voltage, northbridge voltage or

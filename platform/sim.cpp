@@ -352,6 +352,7 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         {"refusehwcr", &SimConfig::refuse_hwcr, 0, sim_max_processors - 1, "0..1023", false},
         {"refusecontrol", &SimConfig::refuse_control, 0, sim_max_processors - 1, "0..1023", false},
         {"refusedef", &SimConfig::refuse_definitions, 0, sim_max_processors - 1, "0..1023", false},
+        {"follow", &SimConfig::follow, 0, 1, "0..1", false},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
@@ -510,7 +511,8 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
         if (value > 7 || p == sim.config.refuse_control) return false;
         sim.regs[p][slot_control] = value;
         uint32_t row = sim.config.boost + uint32_t(value);
-        if (row < sim.config.pstates) set_current(p, row);
+        // A part that does not follow keeps its current P-state, as when a driver moves it back.
+        if (row < sim.config.pstates && sim.config.follow != 0) set_current(p, row);
         return true;
     }
     if (slot >= slot_definition && slot < slot_definition + 8) {

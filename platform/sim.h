@@ -42,6 +42,7 @@ struct SimConfig {
     uint32_t refuse_hwcr = sim_unset;        // processor that refuses every HWCR write
     uint32_t refuse_control = sim_unset;     // processor that refuses every P-state control write
     uint32_t refuse_definitions = sim_unset; // processor that refuses every definition write
+    uint32_t follow = 1;                     // 0: the current P-state ignores the control register
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
