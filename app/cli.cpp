@@ -11,6 +11,7 @@
 #include "app/pstate.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/watch.h"
 #include "platform/hw.h"
 #include "platform/system.h"
 
@@ -25,6 +26,8 @@ constexpr const char* usage_text =
     "                                         apply the settings file without a window\n"
     "       quilm save [FILE]                 save the processor's table to the settings file\n"
     "       quilm check                       tell what stands between this machine and writing\n"
+    "       quilm watch [--json] [--interval SECONDS] [--count N] [--textfile PATH]\n"
+    "                                         live clock, P-state, temperature and power\n"
     "       quilm --help | --version\n"
     "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable\n";
 
@@ -315,6 +318,7 @@ int run_command(int argc, char** argv) {
         if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
         return check_word();
     }
+    if (is(word, "watch")) return watch_word(argc, argv);
     return usage_error("unknown word", word);
 }
 

@@ -38,6 +38,8 @@ struct SimConfig {
     uint32_t pvi = sim_unset;              // PviMode, 0..1
     uint32_t boost_source = sim_unset;     // BoostSrc, 0..3
     uint32_t pll = sim_unset;              // MainPllOpFreqId, 0..63
+    uint32_t load = 50;                    // percent of the time every processor is busy, 0..100
+    uint32_t temperature = 45;             // package temperature in degrees Celsius, as the sensor reads
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
@@ -82,5 +84,13 @@ bool sim_register(uint32_t processor, uint32_t index, uint64_t* value);
 
 // Stops the simulator and forgets every register and option.
 void sim_reset();
+
+// The package temperature in 1/1000 degrees Celsius, as the system's sensor would give it;
+// false when the simulator is not running.
+bool sim_temperature(int32_t* millicelsius);
+
+// Sets the clock the counters advance with, in nanoseconds (null: the system's steady clock).
+// Tests give a clock of their own so that every reading is exact.
+void sim_set_clock(uint64_t (*now_ns)());
 
 } // namespace platform
