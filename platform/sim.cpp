@@ -924,7 +924,16 @@ bool sim_temperature(int32_t* millicelsius) {
 
 void sim_set_clock(uint64_t (*now)()) {
     std::lock_guard<std::mutex> guard(sim_lock);
+    // The counters keep what they have counted and go on from the new clock's present.
+    if (sim.ready) {
+        const uint64_t then = now_ns();
+        advance_energy(then);
+        for (uint32_t p = 0; p < sim.config.processor_count; ++p) advance_counters(p, then);
+    }
     live.clock = now;
+    const uint64_t start = now_ns();
+    live.energy_ns = start;
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p) live.cores[p].ns = start;
 }
 
 } // namespace platform
