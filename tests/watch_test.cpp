@@ -1,6 +1,7 @@
 // The live view's readings: on the simulated processors of every layout family, and
 // on the msr driver's path over fake processors, fake hwmon devices and a fake
 // northbridge; the Prometheus text of a sample.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -82,6 +83,13 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         EXPECT_EQ(s.millicelsius, c.millicelsius);
         EXPECT_EQ(s.watts_known, c.watts);
         DeinitializeOls();
+    }
+    // A load or temperature the simulator cannot have is refused, naming the option.
+    for (const char* text : {"fam10h,load=101", "fam19h,temp=126"}) {
+        platform::SimConfig config;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(platform::sim_parse(text, &config)) << text;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(std::strchr(text, ',') + 1), std::string::npos);
     }
     // More load, more power.
     uint32_t watts[2];
