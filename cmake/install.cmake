@@ -36,10 +36,12 @@ add_custom_command(OUTPUT ${QUILM_ICONS}
 
 # The data files, with this build's paths written in.
 set(QUILM_UNIT_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_SYSTEMD_UNIT_DIR}/quilm.service)
+set(QUILM_METRICS_UNIT_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_SYSTEMD_UNIT_DIR}/quilm-metrics.service)
 set(QUILM_MODULES_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_MODULES_LOAD_DIR}/quilm.conf)
 set(QUILM_DESKTOP_FILE ${CMAKE_INSTALL_FULL_DATADIR}/applications/quilm.desktop)
 set(QUILM_DIST ${CMAKE_BINARY_DIR}/dist)
 configure_file(dist/quilm.service.in ${QUILM_DIST}/quilm.service @ONLY)
+configure_file(dist/quilm-metrics.service.in ${QUILM_DIST}/quilm-metrics.service @ONLY)
 configure_file(dist/quilm.desktop.in ${QUILM_DIST}/quilm.desktop @ONLY)
 configure_file(dist/org.quilm.policy.in ${QUILM_DIST}/org.quilm.policy @ONLY)
 configure_file(dist/quilm.8.in ${QUILM_DIST}/quilm.8 @ONLY)
@@ -53,6 +55,7 @@ add_custom_target(quilm_data ALL DEPENDS ${QUILM_ICONS} ${QUILM_DIST}/quilm.8.gz
 
 install(TARGETS quilm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUILM_DIST}/quilm.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
+install(FILES ${QUILM_DIST}/quilm-metrics.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
 install(FILES dist/modules-load.conf DESTINATION ${QUILM_MODULES_LOAD_DIR} RENAME quilm.conf)
 install(FILES ${QUILM_DIST}/quilm.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${QUILM_DIST}/org.quilm.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
