@@ -393,14 +393,7 @@ const tk::Template* const template_sets[] = {
 } // namespace
 
 void install_main_window() {
-    tk::Resources resources;
-    resources.programs = programs.data();
-    resources.program_size = programs.size;
-    resources.bindings = bindings;
-    resources.binding_count = B_COUNT;
-    resources.sets = template_sets;
-    resources.set_count = sizeof template_sets / sizeof template_sets[0];
-    tk::set_resources(resources);
+    tk::set_resources(tk::resources_of(programs, bindings, template_sets));
     tk::window.hooks.key = watch_page_key;
 }
 

@@ -219,7 +219,7 @@ const char* json_or_null(char* text, size_t size, bool known, int64_t amount, in
 
 void print_sample(std::FILE* out, bool json, double unix_seconds) {
     const WatchSample& s = watch.sample;
-    char a[32], b[32], c[32], d[32];
+    char a[32], b[48], c[32], d[32];
     if (json) {
         std::fprintf(out, "{\"time\": %.3f, \"package\": {\"celsius\": %s, \"watts\": %s}, \"processors\": [",
                      unix_seconds, json_or_null(a, sizeof a, s.celsius_known, s.millicelsius, 3),

@@ -130,17 +130,6 @@ constexpr int32_t line_x(uint32_t i) {
     return i >= 16 ? 280 : 8;
 }
 
-void install_page() {
-    tk::Resources resources;
-    resources.programs = programs.data();
-    resources.program_size = programs.size;
-    resources.bindings = bindings;
-    resources.binding_count = B_COUNT;
-    resources.sets = template_sets;
-    resources.set_count = sizeof template_sets / sizeof template_sets[0];
-    tk::set_resources(resources);
-}
-
 // Nothing focused, pressed or dragged survives a change of page: those ids name the other page's widgets.
 void forget_input() {
     tk::input.focus = -1;
@@ -310,7 +299,7 @@ void open_watch_page() {
 
     forget_input();
     tk::reset_widgets();
-    install_page();
+    tk::set_resources(tk::resources_of(programs, bindings, template_sets));
     add_page();
     tk::redraw_all();
     tk::present();

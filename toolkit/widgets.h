@@ -7,6 +7,7 @@
 // row offset (4 bytes a row) can be added to a template's reference. Binding 0
 // is the null binding.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace tk {
@@ -142,6 +143,14 @@ inline bool valid_id(int32_t id) {
 
 // Installs the application's resources (before the first add_template_set).
 void set_resources(const Resources& resources);
+
+// The resources of one assembled program block with its binding table and template sets.
+template <class Block, size_t binding_count, size_t set_count>
+Resources resources_of(const Block& programs, const Binding (&bindings)[binding_count],
+                       const Template* const (&sets)[set_count]) {
+    return {programs.data(),    uint32_t(programs.size), bindings, uint32_t(binding_count), sets,
+            uint32_t(set_count)};
+}
 
 // Address behind a reference, or nullptr when its binding does not exist or is null.
 uint8_t* bound_address(uint32_t ref);
