@@ -52,10 +52,6 @@ const tk::Binding bindings[B_COUNT] = {
 };
 // clang-format on
 
-constexpr uint32_t ref(BindingIndex b, uint32_t offset = 0) {
-    return tk::make_ref(b, offset);
-}
-
 constexpr auto programs = tk::assemble([] {
     using namespace tk::ins;
     return std::array{
@@ -78,10 +74,10 @@ constexpr auto programs = tk::assemble([] {
         string(),
         end(),
         label("celsius_trace"),
-        trace(ref(B_CELSIUS_TRACE)),
+        trace(tk::make_ref(B_CELSIUS_TRACE)),
         end(),
         label("watts_trace"),
-        trace(ref(B_WATTS_TRACE)),
+        trace(tk::make_ref(B_WATTS_TRACE)),
         end(),
         label("meter"),
         meter(5, 16),
@@ -99,23 +95,23 @@ constexpr uint8_t face = 3; // light grey
 enum PageSet : int32_t { SET_PAGE, SET_CORE };
 
 // clang-format off
-//                       program              data                    x    y    width height pos row kind         colour flags hotkey
+//                      program              data                            x    y  width height pos row kind         colour flags hotkey
 const tk::Template page[] = {
-    {P("background"),    0,                       0,   0,  -1,  400,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("title"),         0,                       8,   8, 400,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("back"),          ref(B_BACK),           470,   6,  66,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
-    {P("value"),         ref(B_PACKAGE),          8,  34, 528,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("celsius_trace"), 0,                       8,  56,  66,   34,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("text"),          ref(B_CELSIUS_SCALE),   78,  64, 190,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("watts_trace"),   0,                     280,  56,  66,   34,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("text"),          ref(B_WATTS_SCALE),    350,  64, 186,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("text"),          ref(B_REFERENCE),        8,  94, 528,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("background"),     0,                                 0,   0,   -1,   400,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("title"),          0,                                 8,   8,  400,    20,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("back"),           tk::make_ref(B_BACK),            470,   6,   66,    24,   0, 0, KIND_BUTTON, face, 0,    0, 0},
+    {P("value"),          tk::make_ref(B_PACKAGE),           8,  34,  528,    20,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("celsius_trace"),  0,                                 8,  56,   66,    34,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("text"),           tk::make_ref(B_CELSIUS_SCALE),    78,  64,  190,    20,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("watts_trace"),    0,                               280,  56,   66,    34,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("text"),           tk::make_ref(B_WATTS_SCALE),     350,  64,  186,    20,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("text"),           tk::make_ref(B_REFERENCE),         8,  94,  528,    20,   0, 0, KIND_STATIC, face, 0,    0, 0},
     {},
 };
 
 const tk::Template core[] = {
-    {P("value"),         ref(B_CORES, 0),         0,   0, 116,   16,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("meter"),         ref(B_CORES, 15),      112,   0, 152,   16,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("value"),          tk::make_ref(B_CORES, 0),          0,   0,  116,    16,   0, 0, KIND_STATIC, face, 0,    0, 0},
+    {P("meter"),          tk::make_ref(B_CORES, 15),       112,   0,  152,    16,   0, 0, KIND_STATIC, face, 0,    0, 0},
     {},
 };
 // clang-format on
