@@ -181,10 +181,14 @@ void fill_lines() {
     if (s.count <= page_core_rows) return;
     // The rest as one line: the mean clock of those that ran.
     uint64_t sum = 0, running = 0;
-    for (uint32_t p = page_core_rows; p < s.count; ++p)
+    bool idle = false;
+    for (uint32_t p = page_core_rows; p < s.count; ++p) {
         if (s.cores[p].clock == Clock::value) sum += s.cores[p].mhz, ++running;
+        idle = idle || s.cores[p].clock == Clock::idle;
+    }
     PageCore& rest = watch_page.cores[page_core_rows];
-    char clock[16] = "idle";
+    char clock[16] = "-";
+    if (idle) std::snprintf(clock, sizeof clock, "idle");
     if (running != 0) std::snprintf(clock, sizeof clock, "%u", uint32_t(sum / running));
     set_label(rest, page_core_rows, '+', clock);
     rest.level = running != 0 ? level_of(uint32_t(sum / running), reference) : 0;
@@ -263,7 +267,6 @@ void stop_ticker() {
 void reset_watch_page() {
     stop_ticker();
     watch_page = WatchPageState{};
-    watch_page.tick_ms = 1000;
 }
 
 void watch_page_key(uint32_t key) {

@@ -19,14 +19,14 @@ struct PageCore {
 static_assert(sizeof(PageCore) == 16); // widgets of row r read 4 * r bytes further: rows are added 4 apart
 
 struct WatchPageState {
-    uint8_t shown;          // 1 while the page is in the window (shared with the ticker thread)
-    uint8_t ticker_running; // 1 while the ticker thread exists (shared with it)
-    uint32_t tick_ms;       // refresh period; 0: no ticker (tests call watch_page_tick themselves)
-    uint32_t samples;       // samples taken since the page was opened
-    char package[64];       // temperature and power now
-    char reference[64];     // the clock the bars are measured against
-    char celsius_scale[32]; // the range of the temperature trace
-    char watts_scale[32];   // the range of the power trace
+    uint8_t shown;           // 1 while the page is in the window (shared with the ticker thread)
+    uint8_t ticker_running;  // 1 while the ticker thread exists (shared with it)
+    uint32_t tick_ms = 1000; // refresh period; 0: no ticker (tests call watch_page_tick themselves)
+    uint32_t samples;        // samples taken since the page was opened
+    char package[64];        // temperature and power now
+    char reference[64];      // the clock the bars are measured against
+    char celsius_scale[32];  // the range of the temperature trace
+    char watts_scale[32];    // the range of the power trace
     PageCore cores[page_core_rows + 1];
     int32_t celsius_history[page_history]; // 1/10 degrees, oldest first; INT32_MIN unknown
     int32_t watts_history[page_history];   // 1/10 W
