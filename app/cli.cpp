@@ -195,24 +195,26 @@ int list_word(const Words& words) {
 int apply_word(const Words& words) {
     const char* path = words.file ? words.file : startup.settings_path;
     if (!open_for_word()) return exit_environment;
-    switch (load_image(path)) {
+    const SettingsStatus status = load_image(path);
+    switch (status) {
     case SettingsStatus::ok: break;
+    case SettingsStatus::converted:
+        std::fprintf(stderr, "quilm: %s: saved by an earlier release; its core voltages converted exactly\n",
+                     path);
+        break;
     case SettingsStatus::unreadable:
-        std::fprintf(stderr, "quilm: %s: cannot read the settings file\n", path);
-        return finish(exit_environment);
     case SettingsStatus::short_file:
-        std::fprintf(stderr, "quilm: %s: not a settings file (too short)\n", path);
+    case SettingsStatus::no_processor:
+        std::fprintf(stderr, "quilm: %s: %s\n", path, settings_text(status));
         return finish(exit_environment);
     case SettingsStatus::other_layout:
-        std::fprintf(stderr, "quilm: %s: saved on a processor with another p-state layout\n", path);
+    case SettingsStatus::out_of_range:
+        std::fprintf(stderr, "quilm: %s: %s: nothing written\n", path, settings_text(status));
         return finish(exit_failed);
     }
     if (settings.auto_start != 0)
         std::fputs("quilm: the settings file has automatic mode on; apply does not start the governor\n",
                    stderr);
-    // The rows the window has sliders for hold what their sliders can show, as in the window.
-    const uint32_t count = load_shared(pstate.pstate_count);
-    for (uint32_t i = 0; i < count; ++i) clamp_to_sliders(current_layout(), pstate.table.rows[i]);
 
     ApplyPlan plan;
     ApplyResult result = plan_apply(plan);

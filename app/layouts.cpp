@@ -11,7 +11,6 @@ namespace app {
 LayoutState layout_state;
 
 // clang-format off
-constexpr Bits none{0, 0};
 constexpr Bits fid6{0, 6}, did3{6, 3};                  // FID 5..0, DID 8..6
 constexpr Bits vid7{9, 7}, vid8{9, 8};                  // core VID 15..9, or 16..9
 constexpr Bits idd_old{32, 8}, idd_div_old{40, 2};      // IddValue 39..32, IddDiv 41..40
@@ -23,19 +22,104 @@ const char* const heading_mhz  = "register dumps      MHz     Vcore";
 const char* const heading_zen  = "register dumps      MHz     Vcore    amps";
 const char* const heading_raw  = "register dumps";
 
-//  name               note          code writable cofvid zen  freq               base didmax fid      did      volt               vid      vid_high  nb_vid     nb_pstate  idd      idd_div      header            row set                 multi                  vcore               nb                   heading
+// Each row names its fields; what a row leaves out is absent (Bits{}), off or none.
 const Layout layouts[LAYOUT_COUNT] = {
-    {"family-10h",      "family 10h", 1, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     {25, 7},   none,      idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW,         Column::legacy_multi, Column::legacy_vid, Column::legacy_nb,   nullptr, true,  false, {2, 1}},
-    {"family-11h",      "family 11h", 3, true,  true,  false, FreqKind::fid_did,  8, 3, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, false, none},
-    {"family-12h",      "read only",  4, false, true,  false, FreqKind::fam12h,  16, 8, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, false, {2, 3}},
-    {"family-14h",      "read only",  5, false, true,  false, FreqKind::fam14h,   0, 0, {4, 5},  {0, 4},  VoltKind::svi1, vid7,    none,     none,      none,      idd_old, idd_div_old, SET_HEADER_EXT,   SET_ROW_SVI1,           Column::freq,         Column::svi1,       Column::none,        heading_mhz, false, true,  {2, 3}},
-    {"family-15h-svi1", "family 15h", 6, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi1, vid7,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW_F15,     Column::legacy_multi, Column::legacy_vid, Column::nb_pstate,   nullptr, false, false, {2, 3}},
-    {"family-15h-svi2", "family 15h", 2, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::svi2, vid8,    none,     none,      {22, 1},   idd_old, idd_div_old, SET_HEADER,       SET_ROW_F15_SVI2,       Column::legacy_multi, Column::svi2,       Column::nb_pstate,   nullptr, false, false, {2, 3}},
-    {"zen-svi2",        "Zen SVI2",   7, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi2, zen_vid, none,     none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI2,       Column::freq,         Column::svi2,       Column::amps,        heading_zen, false, false, none},
-    {"zen-svi3",        "Zen SVI3",   8, true,  false, true,  FreqKind::zen,      0, 0, zen_fid, zen_dfs, VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen, false, false, none},
-    {"zen5",            "Zen 5",      9, true,  false, true,  FreqKind::zen5,     0, 0, {0, 12}, none,    VoltKind::svi3, zen_vid, zen_vid8, none,      none,      zen_idd, zen_idd_div, SET_HEADER_EXT,   SET_ROW_ZEN_SVI3,       Column::freq,         Column::svi3,       Column::amps,        heading_zen, false, false, none},
-    {"unknown",         "read only", 10, false, false, false, FreqKind::none,     0, 0, none,    none,    VoltKind::none, none,    none,     none,      none,      none,    none,        SET_HEADER_EXT,   SET_ROW_RAW,            Column::none,         Column::none,       Column::none,        heading_raw, false, false, none},
-    {"family-10h-pvi",  "family 10h",11, true,  true,  false, FreqKind::fid_did, 16, 4, fid6,    did3,    VoltKind::pvi,  vid7,    none,     {25, 7},   none,      idd_old, idd_div_old, SET_HEADER,       SET_PSTATE_ROW_PVI,     Column::legacy_multi, Column::pvi,        Column::pvi_nb,      nullptr,     true,  false, {2, 1}},
+    {.name = "family-10h", .note = "family 10h",
+     .code = 1, .plain_code = 1,
+     .writable = true, .cofvid = true,
+     .freq = FreqKind::fid_did, .fid_base = 16, .did_max = 4, .fid = fid6, .did = did3,
+     .volt = VoltKind::svi1, .vid = vid7, .nb_vid = {25, 7},
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER, .row_set = SET_PSTATE_ROW,
+     .multi = Column::legacy_multi, .vcore = Column::legacy_vid, .nb = Column::legacy_nb,
+     .pci_pvi = true, .boost_count = {2, 1}},
+    {.name = "family-11h", .note = "family 11h",
+     .code = 3,
+     .writable = true, .cofvid = true,
+     .freq = FreqKind::fid_did, .fid_base = 8, .did_max = 3, .fid = fid6, .did = did3,
+     .volt = VoltKind::svi1, .vid = vid7,
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_SVI1,
+     .multi = Column::freq, .vcore = Column::svi1,
+     .heading = heading_mhz},
+    {.name = "family-12h", .note = "read only",
+     .code = 4,
+     .cofvid = true,
+     .freq = FreqKind::fam12h, .fid_base = 16, .did_max = 8, .fid = {4, 5}, .did = {0, 4},
+     .volt = VoltKind::svi1, .vid = vid7,
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_SVI1,
+     .multi = Column::freq, .vcore = Column::svi1,
+     .heading = heading_mhz, .boost_count = {2, 3}},
+    {.name = "family-14h", .note = "read only",
+     .code = 5,
+     .cofvid = true,
+     .freq = FreqKind::fam14h, .fid = {4, 5}, .did = {0, 4},
+     .volt = VoltKind::svi1, .vid = vid7,
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_SVI1,
+     .multi = Column::freq, .vcore = Column::svi1,
+     .heading = heading_mhz, .pci_pll = true, .boost_count = {2, 3}},
+    {.name = "family-15h-svi1", .note = "family 15h",
+     .code = 6,
+     .writable = true, .cofvid = true,
+     .freq = FreqKind::fid_did, .fid_base = 16, .did_max = 4, .fid = fid6, .did = did3,
+     .volt = VoltKind::svi1, .vid = vid7, .nb_pstate = {22, 1},
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER, .row_set = SET_PSTATE_ROW_F15,
+     .multi = Column::legacy_multi, .vcore = Column::legacy_vid, .nb = Column::nb_pstate,
+     .boost_count = {2, 3}},
+    // Code 2 once named this layout with the core voltage in 12.5 mV bytes; since the voltage is
+    // shown in its own 6.25 mV steps, the meaning is code 12, and code 2 files are converted.
+    {.name = "family-15h-svi2", .note = "family 15h",
+     .code = 12, .plain_code = 2, .older_code = 2, .older_vcore = Column::legacy_vid_upper,
+     .writable = true, .cofvid = true,
+     .freq = FreqKind::fid_did, .fid_base = 16, .did_max = 4, .fid = fid6, .did = did3,
+     .volt = VoltKind::svi2, .vid = vid8, .nb_pstate = {22, 1},
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER, .row_set = SET_ROW_F15_SVI2,
+     .multi = Column::legacy_multi, .vcore = Column::svi2, .nb = Column::nb_pstate,
+     .boost_count = {2, 3}},
+    {.name = "zen-svi2", .note = "Zen SVI2",
+     .code = 7,
+     .writable = true, .zen = true,
+     .freq = FreqKind::zen, .fid = zen_fid, .did = zen_dfs,
+     .volt = VoltKind::svi2, .vid = zen_vid,
+     .idd_value = zen_idd, .idd_div = zen_idd_div,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_ZEN_SVI2,
+     .multi = Column::freq, .vcore = Column::svi2, .nb = Column::amps,
+     .heading = heading_zen},
+    {.name = "zen-svi3", .note = "Zen SVI3",
+     .code = 8,
+     .writable = true, .zen = true,
+     .freq = FreqKind::zen, .fid = zen_fid, .did = zen_dfs,
+     .volt = VoltKind::svi3, .vid = zen_vid, .vid_high = zen_vid8,
+     .idd_value = zen_idd, .idd_div = zen_idd_div,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_ZEN_SVI3,
+     .multi = Column::freq, .vcore = Column::svi3, .nb = Column::amps,
+     .heading = heading_zen},
+    {.name = "zen5", .note = "Zen 5",
+     .code = 9,
+     .writable = true, .zen = true,
+     .freq = FreqKind::zen5, .fid = {0, 12},
+     .volt = VoltKind::svi3, .vid = zen_vid, .vid_high = zen_vid8,
+     .idd_value = zen_idd, .idd_div = zen_idd_div,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_ZEN_SVI3,
+     .multi = Column::freq, .vcore = Column::svi3, .nb = Column::amps,
+     .heading = heading_zen},
+    {.name = "unknown", .note = "read only",
+     .code = 10,
+     .header_set = SET_HEADER_EXT, .row_set = SET_ROW_RAW,
+     .heading = heading_raw},
+    {.name = "family-10h-pvi", .note = "family 10h",
+     .code = 11,
+     .writable = true, .cofvid = true,
+     .freq = FreqKind::fid_did, .fid_base = 16, .did_max = 4, .fid = fid6, .did = did3,
+     .volt = VoltKind::pvi, .vid = vid7, .nb_vid = {25, 7},
+     .idd_value = idd_old, .idd_div = idd_div_old,
+     .header_set = SET_HEADER, .row_set = SET_PSTATE_ROW_PVI,
+     .multi = Column::legacy_multi, .vcore = Column::pvi, .nb = Column::pvi_nb,
+     .pci_pvi = true, .boost_count = {2, 1}},
 };
 
 // Worked examples from public firmware sources.
@@ -135,25 +219,33 @@ Quantity volts(VoltKind kind, uint32_t vid) {
 struct Scale {
     bool slider;          // the column has a slider, and so a clamp
     uint8_t lo, hi;       // the slider's range
-    int64_t step, offset; // fine columns: quantity = offset + step * byte
+    uint8_t first;        // the lowest byte that names a value (fine columns: 0 and 1 say off and other)
+    int64_t step, offset; // quantity = offset + step * byte, where a byte stands for a quantity
 };
 
 // clang-format off
 Scale scale_of(Column column) {
     switch (column) {
-    case Column::legacy_multi: return {true, 8, 63, 0, 0};
+    case Column::legacy_multi:     return {true, 8, 63, 8, 0, 0};
     case Column::legacy_vid:
-    case Column::legacy_nb:    return {true, 69, 124, 0, 0};
-    case Column::freq:         return {true, 0, 241, 2500, 35000};  // 400 .. 6375 MHz
-    case Column::svi1:         return {true, 0, 124, 1250, 0};      // 0.0250 .. 1.5500 V
-    case Column::svi2:         return {true, 0, 248, 625, 0};       // 0.01250 .. 1.55000 V
-    case Column::svi3:         return {true, 0, 255, 500, 27500};   // 0.28500 .. 1.55000 V
+    case Column::legacy_nb:        return {true, 69, 124, 69, 0, 0};
+    case Column::legacy_vid_upper: return {true, 69, 124, 69, 1250, 0}; // 0.8625 .. 1.5500 V
+    case Column::freq:             return {true, 0, 241, 2, 2500, 35000};  // 400 .. 6375 MHz
+    case Column::svi1:             return {true, 0, 124, 2, 1250, 0};      // 0.0250 .. 1.5500 V
+    case Column::svi2:             return {true, 0, 248, 2, 625, 0};       // 0.01250 .. 1.55000 V
+    case Column::svi3:             return {true, 0, 255, 2, 500, 27500};   // 0.28500 .. 1.55000 V
     case Column::pvi:
-    case Column::pvi_nb:       return {true, 0, 62, 2500, 0};       // 0.050 .. 1.550 V
-    default:                   return {false, 0, 255, 0, 0};
+    case Column::pvi_nb:           return {true, 0, 62, 2, 2500, 0};       // 0.050 .. 1.550 V
+    case Column::nb_pstate:        return {false, 0, 1, 0, 0, 0};
+    default:                       return {false, 0, 255, 0, 0, 0};
     }
 }
 // clang-format on
+
+uint8_t clamped(Column column, uint8_t byte) {
+    const Scale s = scale_of(column);
+    return !s.slider ? byte : byte < s.lo ? s.lo : byte > s.hi ? s.hi : byte;
+}
 
 // A fine column's byte for a quantity: off, other, or the step it lies on.
 uint8_t fine_byte(Column column, Quantity q) {
@@ -173,6 +265,7 @@ uint8_t column_byte(const Layout& layout, Column column, uint64_t reg) {
     }
     case Column::legacy_vid: return uint8_t(124 - layout.vid.get(reg));
     case Column::legacy_nb: return uint8_t(124 - layout.nb_vid.get(reg));
+    case Column::legacy_vid_upper: return uint8_t(124 - (vid_of(layout, reg) >> 1));
     case Column::nb_pstate: return uint8_t(layout.nb_pstate.get(reg));
     case Column::freq: return fine_byte(column, frequency_of(layout, reg));
     case Column::svi1:
@@ -277,6 +370,32 @@ uint8_t& row_byte(PstateRow& row, int i) {
 
 bool editable(Column column) {
     return column != Column::none && column != Column::amps;
+}
+
+// The register bits a column edits or shows.
+uint64_t column_mask(const Layout& layout, Column column) {
+    switch (column) {
+    case Column::legacy_multi:
+    case Column::freq: return layout.fid.mask() | layout.did.mask();
+    case Column::legacy_vid:
+    case Column::legacy_vid_upper:
+    case Column::svi1:
+    case Column::svi2:
+    case Column::svi3:
+    case Column::pvi: return layout.vid.mask() | layout.vid_high.mask();
+    case Column::legacy_nb:
+    case Column::pvi_nb: return layout.nb_vid.mask();
+    case Column::nb_pstate: return layout.nb_pstate.mask();
+    case Column::amps:
+    case Column::none: return 0;
+    }
+    return 0;
+}
+
+// The byte shows what the register holds, before or after the slider clamp.
+bool shows(const Layout& layout, Column column, uint8_t byte, uint64_t reg) {
+    const uint8_t raw = column_byte(layout, column, reg);
+    return byte == raw || byte == clamped(column, raw);
 }
 
 } // namespace
@@ -399,11 +518,7 @@ PstateRow decode_row(const Layout& layout, uint64_t reg) {
 }
 
 void clamp_to_sliders(const Layout& layout, PstateRow& row) {
-    for (int i = 0; i < 3; ++i) {
-        const Scale s = scale_of(columns_of(layout, i));
-        uint8_t& byte = row_byte(row, i);
-        if (s.slider) byte = byte < s.lo ? s.lo : byte > s.hi ? s.hi : byte;
-    }
+    for (int i = 0; i < 3; ++i) row_byte(row, i) = clamped(columns_of(layout, i), row_byte(row, i));
 }
 
 PstateRow shown_row(const Layout& layout, uint64_t reg) {
@@ -424,6 +539,53 @@ bool encode_row(const Layout& layout, const PstateRow& row, uint64_t& reg) {
         if (!encode_column(layout, column, byte, out)) return false;
     }
     reg = (out & ~(uint64_t{1} << 63)) | uint64_t{row.state & 1u} << 63;
+    return true;
+}
+
+uint64_t column_bits(const Layout& layout) {
+    uint64_t bits = uint64_t{1} << 63;
+    for (int i = 0; i < 3; ++i) bits |= column_mask(layout, columns_of(layout, i));
+    return bits;
+}
+
+bool fields_shown(const Layout& layout, uint64_t reg, uint64_t now) {
+    for (int i = 0; i < 3; ++i) {
+        const Column column = columns_of(layout, i);
+        if (!editable(column) || ((reg ^ now) & column_mask(layout, column)) == 0) continue;
+        const uint8_t byte = column_byte(layout, column, reg);
+        const Scale s = scale_of(column);
+        if (byte < s.first || byte > s.hi) return false;
+    }
+    return true;
+}
+
+bool row_in_range(const Layout& layout, uint64_t reg, const PstateRow& row) {
+    if (row.state > 3) return false;
+    for (int i = 0; i < 3; ++i) {
+        const Column column = columns_of(layout, i);
+        PstateRow r = row;
+        const uint8_t byte = row_byte(r, i);
+        const Scale s = scale_of(column);
+        if (editable(column) && !shows(layout, column, byte, reg) && (byte < s.first || byte > s.hi))
+            return false;
+    }
+    return true;
+}
+
+bool convert_older_row(const Layout& layout, uint64_t reg, PstateRow& row) {
+    const Column older = layout.older_vcore;
+    if (shows(layout, older, row.vcore, reg)) {
+        // Unedited: the register's own bits, whatever steps they fall on.
+        row.vcore = column_byte(layout, layout.vcore, reg);
+        return true;
+    }
+    // A byte that is unedited only when read in this layout's steps belongs to a file of the new
+    // meaning under the old code: which one was meant cannot be told.
+    const Scale s = scale_of(older);
+    if (shows(layout, layout.vcore, row.vcore, reg) || row.vcore < s.first || row.vcore > s.hi) return false;
+    const uint8_t byte = fine_byte(layout.vcore, {Quantity::value, s.offset + s.step * row.vcore});
+    if (byte < 2) return false;
+    row.vcore = byte;
     return true;
 }
 

@@ -43,17 +43,18 @@ enum class VoltKind : uint8_t {
 // What a window column edits or shows, and how its row byte maps onto the fields.
 enum class Column : uint8_t {
     none,
-    legacy_multi, // (Fid + 16) / 2^Did in 100 MHz, truncated, at least 8; slider 8..63
-    legacy_vid,   // 124 - Vid (7 bits), 12.5 mV steps; slider 69..124
-    legacy_nb,    // 124 - NbVid, as legacy_vid
-    nb_pstate,    // the northbridge P-state bit, shown only
-    freq,         // 400 MHz + 25 MHz * (byte - 2), slider 0..241
-    svi1,         // Vid 0..122 as 124 - Vid, slider 0..124
-    svi2,         // Vid 0..246 as 248 - Vid, slider 0..248
-    svi3,         // Vid 8..261 as Vid - 6, slider 0..255
-    pvi,          // Vid as its voltage in 25 mV steps, slider 0..62 (the core VID)
-    pvi_nb,       // the same over the northbridge VID
-    amps,         // the current limit, shown only (its own per-row array)
+    legacy_multi,     // (Fid + 16) / 2^Did in 100 MHz, truncated, at least 8; slider 8..63
+    legacy_vid,       // 124 - Vid (7 bits), 12.5 mV steps; slider 69..124
+    legacy_nb,        // 124 - NbVid, as legacy_vid
+    legacy_vid_upper, // 124 - the upper seven bits of an 8-bit Vid (16..10), 12.5 mV steps; slider 69..124
+    nb_pstate,        // the northbridge P-state bit, shown only
+    freq,             // 400 MHz + 25 MHz * (byte - 2), slider 0..241
+    svi1,             // Vid 0..122 as 124 - Vid, slider 0..124
+    svi2,             // Vid 0..246 as 248 - Vid, slider 0..248
+    svi3,             // Vid 8..261 as Vid - 6, slider 0..255
+    pvi,              // Vid as its voltage in 25 mV steps, slider 0..62 (the core VID)
+    pvi_nb,           // the same over the northbridge VID
+    amps,             // the current limit, shown only (its own per-row array)
 };
 
 // Row bytes of the fine columns below 2 are no value of the slider's scale.
@@ -63,24 +64,31 @@ inline constexpr uint8_t byte_other = 1; // a value between the column's steps o
 struct Layout {
     const char* name; // stable name, as `quilm list --json` prints it
     const char* note; // the window's short name for the layout
-    uint8_t code;     // the settings file's layout trailer
-    bool writable;    // definition registers may be written (when the layout is also certain)
-    bool cofvid;      // C001_0071 tells the hardware P-state, so boosted rows can be counted
-    bool zen;         // P0's frequency sets the time-stamp counter: lock it before P0 changes
-    FreqKind freq;
-    uint8_t fid_base; // fid_did: the constant added to Fid
-    uint8_t did_max;  // fid_did, fam12h: the largest divisor ID with a meaning
-    Bits fid, did;    // fam14h: fid = DidMSD, did = DidLSD; zen: did = DfsId
-    VoltKind volt;
-    Bits vid, vid_high;
-    Bits nb_vid, nb_pstate;
-    Bits idd_value, idd_div;
-    int32_t header_set, row_set; // the window's template sets
-    Column multi, vcore, nb;     // what the row bytes of this layout hold
-    const char* heading;         // the column heading for the window's generic header
-    bool pci_pvi;                // D18F3xA0 bit 8 (PviMode) chooses the voltage encoding
-    bool pci_pll;                // D18F3xD4 bits 5..0 (MainPllOpFreqId) give the frequencies
-    Bits boost_count;            // D18F4x15C: NumBoostStates, where BoostSrc (bits 1..0) enables boost
+    // Settings files: `code` names this layout's meaning of the row bytes, and no other meaning ever takes
+    // it. A file without trailer reads as `plain_code` (0: refused here); a file of `older_code`, a
+    // meaning these registers had in an earlier release, converts exactly, its core voltage byte
+    // holding `older_vcore`.
+    uint8_t code;
+    uint8_t plain_code = 0;
+    uint8_t older_code = 0;
+    Column older_vcore = Column::none;
+    bool writable = false; // definition registers may be written (when the layout is also certain)
+    bool cofvid = false;   // C001_0071 tells the hardware P-state, so boosted rows can be counted
+    bool zen = false;      // P0's frequency sets the time-stamp counter: lock it before P0 changes
+    FreqKind freq = FreqKind::none;
+    uint8_t fid_base = 0; // fid_did: the constant added to Fid
+    uint8_t did_max = 0;  // fid_did, fam12h: the largest divisor ID with a meaning
+    Bits fid{}, did{};    // fam14h: fid = DidMSD, did = DidLSD; zen: did = DfsId
+    VoltKind volt = VoltKind::none;
+    Bits vid{}, vid_high{};
+    Bits nb_vid{}, nb_pstate{};
+    Bits idd_value{}, idd_div{};
+    int32_t header_set, row_set;                                          // the window's template sets
+    Column multi = Column::none, vcore = Column::none, nb = Column::none; // what the row bytes hold
+    const char* heading = nullptr; // the column heading for the window's generic header
+    bool pci_pvi = false;          // D18F3xA0 bit 8 (PviMode) chooses the voltage encoding
+    bool pci_pll = false;          // D18F3xD4 bits 5..0 (MainPllOpFreqId) give the frequencies
+    Bits boost_count{};            // D18F4x15C: NumBoostStates, where BoostSrc (bits 1..0) enables boost
 };
 
 // clang-format off
@@ -97,11 +105,11 @@ extern const Layout layouts[LAYOUT_COUNT];
 struct LayoutState {
     const Layout* layout = &layouts[LAYOUT_UNKNOWN];
     bool certain = false;
-    int8_t pvi = -1;           // PviMode as read from the northbridge, -1 unread
-    bool boost_known = false;  // boost_count was read from the northbridge
-    uint8_t boost_count = 0;   // boosted P-states
-    bool pll_known = false;    // main_pll was read from the northbridge
-    uint8_t main_pll = 0;      // MainPllOpFreqId
+    int8_t pvi = -1;          // PviMode as read from the northbridge, -1 unread
+    bool boost_known = false; // boost_count was read from the northbridge
+    uint8_t boost_count = 0;  // boosted P-states
+    bool pll_known = false;   // main_pll was read from the northbridge
+    uint8_t main_pll = 0;     // MainPllOpFreqId
 };
 extern LayoutState layout_state;
 
@@ -159,6 +167,24 @@ void clamp_to_sliders(const Layout& layout, PstateRow& row);
 // holds keeps its bits exactly; an edited column is encoded anew. False, with reg unchanged,
 // when an edited byte names no value the fields can hold.
 bool encode_row(const Layout& layout, const PstateRow& row, uint64_t& reg);
+
+// The bits of a definition register that the layout's editable columns and the enable bit hold:
+// all that a settings file may set. The rest (current limit, reserved bits) is the processor's.
+uint64_t column_bits(const Layout& layout);
+
+// True when every field in which the register differs from `now` (what the processor holds) is a
+// value of its column's scale: a file may keep what the processor has, or set what a slider shows,
+// never a value between the steps, beyond the range or off.
+bool fields_shown(const Layout& layout, uint64_t reg, uint64_t now);
+
+// True when the state byte holds only its two bits and every editable byte either shows what the
+// register holds (before or after its slider's clamp) or names a value of its column's scale.
+bool row_in_range(const Layout& layout, uint64_t reg, const PstateRow& row);
+
+// Turns a row saved with the layout's older meaning (`older_code`) into this layout's row bytes:
+// an unedited core voltage shows the register's own bits, an edited one the same voltage in this
+// layout's steps. False when the byte has no exact place in this layout's meaning.
+bool convert_older_row(const Layout& layout, uint64_t reg, PstateRow& row);
 
 // True when the register holds exactly what the row bytes say, column by column.
 bool holds_exactly(const Layout& layout, uint64_t reg, const PstateRow& row);

@@ -14,14 +14,16 @@ FileResult file_read(const char* path, void* buffer, uint32_t size, uint32_t* le
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return FileResult::cannot_open;
     auto* out = static_cast<char*>(buffer);
+    FileResult result = FileResult::ok;
     while (*length < size) {
         ssize_t n = read(fd, out + *length, size - *length);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = FileResult::read_error;
         if (n <= 0) break;
         *length += static_cast<uint32_t>(n);
     }
     close(fd);
-    return FileResult::ok;
+    return result;
 }
 
 FileResult file_replace(const char* path, const void* data, uint32_t size) {

@@ -12,13 +12,15 @@ FileResult file_read(const char* path, void* buffer, uint32_t size, uint32_t* le
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FileResult::cannot_open;
     auto* out = static_cast<char*>(buffer);
+    FileResult result = FileResult::ok;
     while (*length < size) {
         DWORD n = 0;
-        if (!ReadFile(file, out + *length, size - *length, &n, nullptr) || n == 0) break;
+        if (!ReadFile(file, out + *length, size - *length, &n, nullptr)) result = FileResult::read_error;
+        if (result != FileResult::ok || n == 0) break;
         *length += n;
     }
     CloseHandle(file);
-    return FileResult::ok;
+    return result;
 }
 
 FileResult file_replace(const char* path, const void* data, uint32_t size) {

@@ -1,6 +1,7 @@
 // The settings file: save and load, the sizes a file may have, the failure
 // messages, the mends (read-only file, disk full, planted link, other layout),
 // and "load" as the first command-line word.
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/layouts.h"
 #include "platform/os.h"
 #include "tests/app_fixture.h"
 
@@ -56,9 +58,9 @@ class Settings : public test::AppTest {
 };
 
 // Catches: the table or the auto flag saved wrongly, a file of any size but 96 and more bytes loaded,
-// auto_start taken from a 96-byte file, a file of another layout or one that cannot be opened loaded, a
-// failure without the path in its box, a read-only file refused, a loaded value beyond its slider shown
-// unclamped.
+// auto_start taken from a 96-byte file, a file of another layout, one that cannot be opened or one with a
+// value beyond its slider loaded (or clamped into range), a failure without the path in its box, a
+// read-only file refused.
 TEST_F(Settings, LoadOutcomes) {
     pstate.table.rows[1].multi = 20; // an edit not yet applied is saved as it stands
     const Bytes table = table_image(), file = saved(1);
@@ -79,16 +81,19 @@ TEST_F(Settings, LoadOutcomes) {
         std::string path; // the settings path, empty: the file
         uint32_t result;
         uint8_t auto_start; // starts at 7
+        const char* why;    // what the box says after the path, empty: the path alone
     } cases[] = {
-        {"96 bytes: auto_start kept", Bytes(file.begin(), file.begin() + 96), "", 0, 7},
-        {"97 bytes", Bytes(file.begin(), file.begin() + 97), "", 0, 1},
-        {"200 bytes: the rest ignored", long_file, "", 0, 1},
-        {"a clamped multiplier", wide, "", 0, 1},
-        {"50 bytes", Bytes(file.begin(), file.begin() + 50), "", 1, 7},
-        {"empty", Bytes{}, "", 1, 7},
-        {"another layout", other, "", 1, 7},
-        {"a missing file", Bytes{}, std::string(dir_) + "/missing.cfg", 1, 7},
-        {"a missing directory", Bytes{}, missing_dir, 1, 7},
+        {"96 bytes: auto_start kept", Bytes(file.begin(), file.begin() + 96), "", 0, 7, ""},
+        {"97 bytes", Bytes(file.begin(), file.begin() + 97), "", 0, 1, ""},
+        {"200 bytes: the rest ignored", long_file, "", 0, 1, ""},
+        {"a multiplier beyond its slider", wide, "", 1, 7,
+         ": a row holds a value outside its column's range: nothing loaded"},
+        {"50 bytes", Bytes(file.begin(), file.begin() + 50), "", 1, 7, ""},
+        {"empty", Bytes{}, "", 1, 7, ""},
+        {"another layout", other, "", 1, 7, ": saved for another register layout: nothing loaded"},
+        {"a directory", Bytes{}, dir_, 1, 7, ""},
+        {"a missing file", Bytes{}, std::string(dir_) + "/missing.cfg", 1, 7, ""},
+        {"a missing directory", Bytes{}, missing_dir, 1, 7, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,18 +103,21 @@ TEST_F(Settings, LoadOutcomes) {
         std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", path.c_str());
         app::reset_pstate();
         app::settings.auto_start = 7;
+        pstate.auto_mode = 1; // automatic mode ends only for a file that loads
         const size_t shown = boxes().size();
         EXPECT_EQ(app::load_settings(-1), c.result);
-        EXPECT_EQ(app::settings.auto_start, c.auto_start);
+        EXPECT_EQ(std::pair(app::settings.auto_start, pstate.auto_mode),
+                  std::pair(c.auto_start, uint8_t(c.result)));
         if (c.result == 0) {
             const Bytes image = table_image();
             EXPECT_EQ(Bytes(image.begin(), image.begin() + 64), Bytes(file.begin(), file.begin() + 64));
-            EXPECT_EQ(pstate.table.rows[1].multi, c.bytes[69] > 63 ? 63 : c.bytes[69]);
+            EXPECT_EQ(pstate.table.rows[1].multi, c.bytes[69]);
             EXPECT_EQ(boxes().size(), shown);
         } else {
             EXPECT_EQ(table_image(), Bytes(96, 0)); // a refused file changes nothing
+            pstate.auto_mode = 0;
             ASSERT_EQ(boxes().size(), shown + 1);
-            EXPECT_EQ(boxes().back().text, path);
+            EXPECT_EQ(boxes().back().text, path + c.why);
             EXPECT_EQ(boxes().back().caption, "error!?");
         }
         chmod(path_.c_str(), 0644);
@@ -118,6 +126,142 @@ TEST_F(Settings, LoadOutcomes) {
     app::save_settings(-1);
     EXPECT_EQ(boxes().back().text, missing_dir);
     EXPECT_EQ(boxes().back().caption, "error!?");
+}
+
+// Row bytes as the earlier release decoded a register, sliders clamped: below family 15h the older
+// fields, from it on the core Vid's upper seven bits (16..10) and the NB P-state bit.
+app::PstateRow earlier_row(uint64_t reg, bool family15h) {
+    const uint32_t w = uint32_t(reg);
+    auto clamp = [](uint32_t b, uint32_t lo, uint32_t hi) { return uint8_t(std::clamp(b & 0xFF, lo, hi)); };
+    return {uint8_t(reg >> 63), clamp(((w & 0x3F) + 16) / (1u << (w >> 6 & 7)), 8, 63),
+            clamp(124 - (w >> (family15h ? 10 : 9) & 0x7F), 69, 124),
+            family15h ? uint8_t(w >> 22 & 1) : clamp(124 - (w >> 25), 69, 124)};
+}
+
+// The processor's table saved as the earlier release saved it (`code` -1: the plain format, no
+// trailer), or (`earlier` false) as this release saves it with the trailer code replaced.
+Bytes settings_file(int code, bool earlier) {
+    Bytes file = table_image();
+    for (int i = 0; earlier && i < 8; ++i) {
+        const app::PstateRow row = earlier_row(app::join(pstate.table.reg_low[i], pstate.table.reg_high[i]),
+                                               app::startup.ex_family >= 0x15);
+        std::memcpy(&file[64 + 4 * i], &row, 4);
+    }
+    file.push_back(0);
+    if (code >= 0) file.insert(file.end(), {'Q', 'L', 'Y', 'T', uint8_t(code)});
+    return file;
+}
+
+// Every register of every simulated processor, in one list.
+std::vector<uint64_t> registers() {
+    std::vector<uint64_t> all;
+    for (uint32_t p = 0; p < platform::sim_processor_count(); ++p)
+        for (uint32_t i = 0; i < 8; ++i) platform::sim_register(p, 0xC0010064 + i, &all.emplace_back());
+    return all;
+}
+
+using Status = app::SettingsStatus;
+
+// Catches: a file read with another meaning than it was written with (the earlier family-15h
+// 12.5 mV bytes as 6.25 mV ones, the plain format on a layout it misreads, a code of another
+// layout), and an unedited file that does not apply bit for bit.
+TEST_F(Settings, EachFileIsReadWithItsOwnMeaningOrRefused) {
+    constexpr Status ok = Status::ok, converted = Status::converted, other = Status::other_layout;
+    struct {
+        const char* sim;
+        int code;     // -1: no trailer
+        bool earlier; // made by the earlier release (else by this one)
+        Status want;
+    } cases[] = {
+        // clang-format off
+        {"fam10h", -1, true, ok},             {"fam10h", 1, true, ok},            {"fam10h", 2, true, other},
+        {"fam10h", 12, false, other},         {"fam10h,pvi=1", -1, true, other},  {"fam10h,pvi=1", 1, true, other},
+        {"fam10h,pvi=1", 2, true, other},     {"fam10h,pvi=1", 11, false, ok},    {"fam15h-m01", -1, true, other},
+        {"fam15h-m01", 1, true, other},       {"fam15h-m01", 2, true, other},     {"fam15h-m01", 12, false, other},
+        {"fam15h-m01", 6, false, ok},         {"fam15h", -1, true, converted},    {"fam15h", 1, true, other},
+        {"fam15h", 2, true, converted},       {"fam15h", 12, false, ok},          {"fam15h", 2, false, Status::out_of_range},
+        {"fam16h", -1, true, converted},      {"fam16h", 2, true, converted},     {"fam16h", 12, false, ok},
+        {"fam17h", -1, true, other},          {"fam17h", 2, true, other},         {"fam17h", 12, false, other},
+        {"fam17h", 7, false, ok},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sim << " code " << c.code << (c.earlier ? " earlier" : ""));
+        start_quietly(c.sim);
+        write_file(path_, settings_file(c.code, c.earlier));
+        const Bytes table = table_image();
+        const std::vector<uint64_t> before = registers();
+        EXPECT_EQ(app::load_image(path_.c_str()), c.want);
+        if (c.want == ok || c.want == converted) {
+            app::apply_settings(-1);
+            EXPECT_TRUE(boxes().empty()) << boxes().back().text;
+        } else {
+            EXPECT_EQ(table_image(), table);
+        }
+        EXPECT_EQ(registers(), before);
+    }
+}
+
+// Catches: an earlier 12.5 mV core voltage converted to anything but the Vid twice (124 - byte), an
+// unedited row's odd Vid rounded, and a byte outside the earlier slider's range taken at all.
+TEST_F(Settings, EarlierCoreVoltagesConvertExactly) {
+    for (const int code : {-1, 2}) {
+        start_quietly("fam15h"); // rows 2 and 4 hold the odd Vids 29 and 57, row 3 the even 38
+        Bytes file = settings_file(code, true);
+        const std::vector<uint64_t> before = registers();
+        for (int byte = 0; byte < 256; ++byte) {
+            SCOPED_TRACE(testing::Message() << "code " << code << " byte " << byte);
+            file[64 + 4 * 3 + 2] = uint8_t(byte);
+            write_file(path_, file);
+            if (byte < 69 || byte > 124) {
+                EXPECT_EQ(app::load_image(path_.c_str()), Status::out_of_range);
+                continue;
+            }
+            ASSERT_EQ(app::load_image(path_.c_str()), Status::converted);
+            EXPECT_EQ(std::tuple(pstate.table.rows[2].vcore, pstate.table.rows[3].vcore,
+                                 pstate.table.rows[4].vcore),
+                      std::tuple(248 - 29, 2 * byte, 248 - 57));
+            app::apply_settings(-1);
+            std::vector<uint64_t> want = before;
+            for (uint32_t p = 0; p < 4; ++p)
+                want[8 * p + 3] = (before[3] & ~0x1FE00ull) | uint64_t(2 * (124 - byte)) << 9;
+            EXPECT_EQ(registers(), want);
+        }
+        // Row 7 at 0.6125 V (Vid 150) with the byte this release shows for it, 98: under the earlier
+        // meaning an edit to 0.9625 V, under this one unedited. Which was meant cannot be told.
+        const uint32_t vid150 = 150 << 9; // row 7 is disabled, its word 0
+        std::memcpy(&file[4 * 7], &vid150, 4);
+        file[64 + 4 * 3 + 2] = 105, file[64 + 4 * 7 + 2] = 98;
+        write_file(path_, file);
+        EXPECT_EQ(app::load_image(path_.c_str()), Status::out_of_range);
+    }
+    EXPECT_TRUE(boxes().empty());
+}
+
+// Catches: a file's current limit, or any bit no column shows, written over the processor's own, and a
+// file's field that sets what no slider shows.
+TEST_F(Settings, BitsNoColumnShowsStayTheProcessors) {
+    start_quietly("fam17h");
+    Bytes file = settings_file(7, false);
+    file[3] ^= 0x0C;           // row 0: IddValue 29..22, the current limit, is not shown
+    file[4 + 3] ^= 0xC0;       // row 1: IddDiv 31..30
+    file[32 + 4 * 1] ^= 0x10;  // row 1: reserved bit 36
+    file[64 + 4 * 1 + 2] -= 2; // row 1: core voltage two steps lower
+    write_file(path_, file);
+    const std::vector<uint64_t> before = registers();
+    ASSERT_EQ(app::load_image(path_.c_str()), Status::ok);
+    app::apply_settings(-1);
+    std::vector<uint64_t> want = before;
+    for (uint32_t p = 0; p < 8; ++p) want[8 * p + 1] = before[1] + (uint64_t{2} << 14); // Vid 2 higher
+    EXPECT_EQ(registers(), want);
+    // A field that the file changes to a value no slider shows: P1's Vid F8h, "off", as its byte says.
+    uint32_t low;
+    std::memcpy(&low, &file[4], 4);
+    low |= 0xF8u << 14;
+    std::memcpy(&file[4], &low, 4);
+    file[64 + 4 * 1 + 2] = app::byte_off;
+    write_file(path_, file);
+    EXPECT_EQ(app::load_image(path_.c_str()), Status::out_of_range);
 }
 
 TEST_F(Settings, AFailedSaveLeavesTheOldFile) {

@@ -36,6 +36,20 @@ id=$(wait_window '^QUILM \([0-9] auto\)$')
 send_keys "$id" Escape
 ends_with_0 "Escape during auto mode"
 
+# The "load" button with a file saved for another register layout: the failure box, nothing written.
+printf '\002' | dd of="$WORK/quilm.cfg" bs=1 seek=101 conv=notrunc status=none
+"$WORK/quilm" 2>/dev/null &
+pid=$!
+id=$(wait_window '^QUILM \(manual\)$')
+cp "$WORK/state.txt" "$WORK/state.before"
+click "$id" 398 20                                   # load
+send_keys "$(wait_window '^error!\?$')" Return
+click "$id" 468 376                                  # apply settings: the processor's own table
+sleep 0.5
+cmp -s "$WORK/state.txt" "$WORK/state.before" || fail "a refused load changed registers"
+close_window "$id"
+ends_with_0 "refused load, closed"
+
 # A load that fails names the file.
 rm "$WORK/quilm.cfg"
 "$WORK/quilm" load 2>/dev/null &

@@ -66,3 +66,10 @@ ends_with_0() {
     wait_exit "$pid"
     [ "$EXIT_CODE" = 0 ] || fail "$1: exit code $EXIT_CODE"
 }
+
+# Runs a command with stdout in $WORK/out and stderr in $WORK/err; fails unless it exits with $1.
+expect_exit() {
+    local want=$1; shift
+    set +e; "$@" >"$WORK/out" 2>"$WORK/err"; local got=$?; set -e
+    [ "$got" = "$want" ] || fail "$* exits $got, not $want: $(cat "$WORK/err")"
+}

@@ -14,11 +14,6 @@ for p in "${profiles[@]}"; do
         diff -u "$file" "$WORK/out" || fail "$p: quilm list $form differs from $file"
     done
 done
-expect_exit() {
-    local want=$1; shift
-    set +e; "$@" >/dev/null 2>"$WORK/err"; local got=$?; set -e
-    [ "$got" = "$want" ] || fail "$* exits $got, not $want: $(cat "$WORK/err")"
-}
 expect_exit 0 "$QUILM" --help
 expect_exit 0 "$QUILM" --version
 expect_exit 2 "$QUILM" bogus
