@@ -3,7 +3,6 @@
 // golden pictures of the whole window.
 #include <vector>
 
-#include "app/main_window.h"
 #include "platform/os.h"
 #include "tests/app_fixture.h"
 #include "tests/test_support.h"
@@ -194,14 +193,6 @@ TEST_F(MainWindow, LivePageGoldenAndBackToTheMainPage) {
         EXPECT_EQ(app::watch_page.shown, 1);
         key(app::page_key);
         EXPECT_TRUE(h.frame == main_page);
-    }
-}
-
-// Catches: the core count drawn in hexadecimal or as its low byte only.
-TEST_F(MainWindow, CoresInDecimal) {
-    for (auto [cores, text] : {std::pair{"2", "2"}, {"16", "16"}, {"128", "128"}, {"1024", "1024"}}) {
-        open((std::string("fam10h,cores=") + cores).c_str());
-        EXPECT_STREQ(app::main_window.cores, text);
     }
 }
 
