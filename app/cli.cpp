@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/actions.h"
+#include "app/guard.h"
 #include "app/layouts.h"
 #include "app/pstate.h"
 #include "app/settings.h"
@@ -22,14 +23,18 @@ namespace {
 constexpr const char* usage_text =
     "usage: quilm [load]                      the window (load: apply the settings file first)\n"
     "       quilm list [--json]               print the P-state table\n"
-    "       quilm apply [FILE] [--dry-run] [-v]\n"
+    "       quilm apply [FILE] [--dry-run] [-v] [--unattended]\n"
     "                                         apply the settings file without a window\n"
+    "                                         (--unattended: at boot and resume, with the crash guard)\n"
     "       quilm save [FILE]                 save the processor's table to the settings file\n"
     "       quilm check                       tell what stands between this machine and writing\n"
     "       quilm watch [--json] [--interval SECONDS] [--count N] [--textfile PATH]\n"
     "                                         live clock, P-state, temperature and power\n"
+    "       quilm confirm [--after SECONDS]   count the last unattended apply as good (default 120)\n"
+    "       quilm rearm                       lift the crash guard's quarantine; applies nothing\n"
     "       quilm --help | --version\n"
-    "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable\n";
+    "exit codes: 0 success, 1 not applied, 2 usage, 3 hardware access or file unusable,\n"
+    "            4 left alone by the crash guard\n";
 
 bool is(const char* word, const char* name) {
     return std::strcmp(word, name) == 0;
@@ -150,7 +155,7 @@ namespace {
 // The command line of one word: its file argument and its flags.
 struct Words {
     const char* file = nullptr;
-    bool json = false, dry_run = false, verbose = false;
+    bool json = false, dry_run = false, verbose = false, unattended = false;
 };
 
 // Reads the options a word takes; the usage error's exit code, or -1 when they are fine.
@@ -163,6 +168,7 @@ int read_words(int argc, char** argv, bool takes_file, const char* const* flags,
             words.json = words.json || is(w, "--json");
             words.dry_run = words.dry_run || is(w, "--dry-run");
             words.verbose = words.verbose || is(w, "-v");
+            words.unattended = words.unattended || is(w, "--unattended");
         } else if (takes_file && words.file == nullptr && w[0] != '-') {
             words.file = w;
         } else {
@@ -194,6 +200,15 @@ int list_word(const Words& words) {
 
 int apply_word(const Words& words) {
     const char* path = words.file ? words.file : startup.settings_path;
+    if (words.unattended && words.dry_run) {
+        std::fputs("quilm: --dry-run and --unattended do not go together\n", stderr);
+        return exit_usage;
+    }
+    if (words.unattended) {
+        if (const int guarded = guard_before_apply(path); guarded >= 0) return guarded;
+    } else if (const char* warning = guard_warning(path)) {
+        std::fprintf(stderr, "quilm: warning: %s\n", warning);
+    }
     if (!open_for_word()) return exit_environment;
     const SettingsStatus status = load_image(path);
     switch (status) {
@@ -226,6 +241,8 @@ int apply_word(const Words& words) {
                         static_cast<unsigned long long>(plan.after[i]));
         }
     }
+    if (result == ApplyResult::ok && words.unattended && !guard_write_pending())
+        return finish(exit_environment);
     if (result == ApplyResult::ok && !words.dry_run) result = carry_out(plan);
     if (result != ApplyResult::ok) {
         std::fprintf(stderr, "quilm: %s\n", apply_text(result));
@@ -283,6 +300,9 @@ int check_word() {
                   : !layout_state.certain ? "uncertain: shown only, never written"
                                           : "shown only, never written");
     good &= check_line(layout_writable(), "p-state layout", detail);
+    char guard_detail[guard_text_size];
+    good &= check_line(guard_check(startup.settings_path, guard_detail, sizeof guard_detail), "crash guard",
+                       guard_detail);
     if (opened) DeinitializeOls();
     return good ? exit_ok : exit_environment;
 }
@@ -302,7 +322,7 @@ int run_command(int argc, char** argv) {
         return exit_ok;
     }
     static constexpr const char* list_flags[] = {"--json", nullptr};
-    static constexpr const char* apply_flags[] = {"--dry-run", "-v", nullptr};
+    static constexpr const char* apply_flags[] = {"--dry-run", "-v", "--unattended", nullptr};
     static constexpr const char* no_flags[] = {nullptr};
     Words words;
     int usage = 0;
@@ -313,14 +333,17 @@ int run_command(int argc, char** argv) {
     if (is(word, "apply") || is(word, "save")) {
         if ((usage = read_words(argc, argv, true, is(word, "apply") ? apply_flags : no_flags, words)) >= 0)
             return usage;
-        build_settings_path(installed_settings_file);
+        build_settings_path(installed_settings_file, installed_bindir);
         return is(word, "apply") ? apply_word(words) : save_word(words);
     }
     if (is(word, "check")) {
         if ((usage = read_words(argc, argv, false, no_flags, words)) >= 0) return usage;
+        build_settings_path(installed_settings_file, installed_bindir);
         return check_word();
     }
     if (is(word, "watch")) return watch_word(argc, argv);
+    if (is(word, "confirm")) return confirm_word(argc, argv);
+    if (is(word, "rearm")) return rearm_word(argc);
     return usage_error("unknown word", word);
 }
 

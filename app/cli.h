@@ -10,6 +10,7 @@ inline constexpr int exit_ok = 0;
 inline constexpr int exit_failed = 1;      // the apply or its verification failed
 inline constexpr int exit_usage = 2;       // unknown word or option
 inline constexpr int exit_environment = 3; // hardware access or a file cannot be used
+inline constexpr int exit_guarded = 4;     // left alone by the crash guard of unattended applies
 
 // Runs the word in argv[1] when it is one that needs no window; returns its exit code, or -1
 // when the window is wanted (no word, or a word beginning with "load").

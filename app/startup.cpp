@@ -7,6 +7,7 @@
 #include "app/actions.h"
 #include "app/cli.h"
 #include "app/governor.h"
+#include "app/guard.h"
 #include "app/layouts.h"
 #include "app/main_window.h"
 #include "app/pstate.h"
@@ -48,18 +49,20 @@ uint32_t next_token(char* buffer) {
     return n;
 }
 
-void build_settings_path(const char* fixed) {
+void build_settings_path(const char* fixed, const char* only_from) {
     static constexpr char file_name[] = "quilm.cfg";
     char* path = startup.settings_path;
-    if (fixed != nullptr && std::strlen(fixed) < settings_path_size) {
-        std::memcpy(path, fixed, std::strlen(fixed) + 1);
-        return;
-    }
     uint32_t n = platform::os_module_path(path, settings_path_size);
     // A path that did not fit was cut: never build a different file name from it.
     if (n >= settings_path_size) n = 0;
     const char separator = platform::os_path_separator();
     while (n > 0 && path[n - 1] != separator) --n;
+    const bool installed = only_from == nullptr || (n > 0 && std::strlen(only_from) == n - 1 &&
+                                                    std::memcmp(path, only_from, n - 1) == 0);
+    if (fixed != nullptr && installed && std::strlen(fixed) < settings_path_size) {
+        std::memcpy(path, fixed, std::strlen(fixed) + 1);
+        return;
+    }
     if (n + sizeof(file_name) > settings_path_size) n = 0;
     std::memcpy(path + n, file_name, sizeof(file_name));
 }
@@ -107,7 +110,7 @@ void run_program() {
     if (command >= 0) end_process(uint32_t(command));
 
     platform::os_raise_priority();
-    build_settings_path(installed_settings_file);
+    build_settings_path(installed_settings_file, installed_bindir);
     tk::window.before_present_hook_enabled = 0;
     tk::create_window(0, 400, 544, "QUILM (manual)");
 
@@ -126,6 +129,7 @@ void run_program() {
     tk::sync_sliders();
     tk::redraw_all();
     tk::present();
+    if (const char* warning = guard_warning(startup.settings_path, true)) tk::show_message(warning, "quilm");
     tk::message_loop();
 
     stop_governor();

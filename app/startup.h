@@ -39,10 +39,17 @@ inline constexpr const char* installed_settings_file = QUILM_SETTINGS_FILE;
 #else
 inline constexpr const char* installed_settings_file = nullptr;
 #endif
+// The directory an installed program runs from; the same build run from elsewhere is not installed.
+#ifdef QUILM_INSTALLED_BINDIR
+inline constexpr const char* installed_bindir = QUILM_INSTALLED_BINDIR;
+#else
+inline constexpr const char* installed_bindir = nullptr;
+#endif
 
-// Builds settings_path: the fixed path of an installed program when given, else the
-// executable's directory followed by "quilm.cfg".
-void build_settings_path(const char* fixed = nullptr);
+// Builds settings_path: the fixed path of an installed program when given (and, with only_from,
+// when the executable lies in that directory), else the executable's directory followed by
+// "quilm.cfg".
+void build_settings_path(const char* fixed = nullptr, const char* only_from = nullptr);
 
 // Sets family, model, stepping, ex_family and ex_model from CPUID leaf 1 eax.
 void identify_processor(uint32_t eax);

@@ -7,15 +7,19 @@ include(GNUInstallDirs)
 find_package(PNG REQUIRED)
 find_package(PkgConfig QUIET)
 
-# The settings file of an installed program: in the system configuration directory, or
-# beside the executable as for a program run from its build folder.
-if(QUILM_SYSTEM_CONFIG)
-    set(QUILM_SETTINGS_PATH ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quilm.cfg)
-    target_compile_definitions(quilm_app PRIVATE QUILM_SETTINGS_FILE="${QUILM_SETTINGS_PATH}")
-else()
-    set(QUILM_SETTINGS_PATH ${CMAKE_INSTALL_FULL_BINDIR}/quilm.cfg)
+# The settings file of an installed program lies in the system configuration directory
+# (/etc for the prefix /usr, <prefix>/etc otherwise), where the unit looks for it. A program
+# run from its build or unpacked folder keeps it beside the executable; one built with
+# QUILM_SYSTEM_CONFIG always uses the installed file.
+set(QUILM_SETTINGS_PATH ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quilm.cfg)
+target_compile_definitions(quilm_app PRIVATE QUILM_SETTINGS_FILE="${QUILM_SETTINGS_PATH}")
+if(NOT QUILM_SYSTEM_CONFIG)
+    target_compile_definitions(quilm_app PRIVATE QUILM_INSTALLED_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}")
 endif()
+set(QUILM_MAINTAINER "quilm developers <dev@quilm.invalid>" CACHE STRING
+    "The Debian package's Maintainer field: a name and a mail address")
 set(QUILM_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}/quilm)
+set(QUILM_PKEXEC ${CMAKE_INSTALL_FULL_LIBEXECDIR}/quilm/quilm-pkexec)
 
 include(${CMAKE_CURRENT_LIST_DIR}/systemd_dirs.cmake)
 quilm_systemd_dir(QUILM_SYSTEMD_UNIT_DIR systemdsystemunitdir lib/systemd/system)
@@ -40,37 +44,45 @@ set(QUILM_METRICS_UNIT_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_SYSTEMD_UNIT_DIR}/qu
 set(QUILM_MODULES_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_MODULES_LOAD_DIR}/quilm.conf)
 set(QUILM_DESKTOP_FILE ${CMAKE_INSTALL_FULL_DATADIR}/applications/quilm.desktop)
 set(QUILM_DIST ${CMAKE_BINARY_DIR}/dist)
-configure_file(dist/quilm.service.in ${QUILM_DIST}/quilm.service @ONLY)
-configure_file(dist/quilm-metrics.service.in ${QUILM_DIST}/quilm-metrics.service @ONLY)
+foreach(unit quilm.service quilm-confirm.service quilm-confirm.timer quilm-pkexec quilm-metrics.service)
+    configure_file(dist/${unit}.in ${QUILM_DIST}/${unit} @ONLY)
+endforeach()
 configure_file(dist/quilm.desktop.in ${QUILM_DIST}/quilm.desktop @ONLY)
 configure_file(dist/org.quilm.policy.in ${QUILM_DIST}/org.quilm.policy @ONLY)
 configure_file(dist/quilm.8.in ${QUILM_DIST}/quilm.8 @ONLY)
-# Man pages are installed compressed, as Debian's are; -n leaves out the time, so that the
-# same page gives the same file.
+# Man pages and the changelog are installed compressed, as Debian's are; -n leaves out the
+# time, so that the same text gives the same file.
 find_program(QUILM_GZIP gzip REQUIRED)
 add_custom_command(OUTPUT ${QUILM_DIST}/quilm.8.gz
     COMMAND ${QUILM_GZIP} -9nc ${QUILM_DIST}/quilm.8 > ${QUILM_DIST}/quilm.8.gz
     DEPENDS ${QUILM_DIST}/quilm.8 VERBATIM)
-add_custom_target(quilm_data ALL DEPENDS ${QUILM_ICONS} ${QUILM_DIST}/quilm.8.gz)
+add_custom_command(OUTPUT ${QUILM_DIST}/changelog.gz
+    COMMAND ${QUILM_GZIP} -9nc ${CMAKE_SOURCE_DIR}/dist/changelog > ${QUILM_DIST}/changelog.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/dist/changelog VERBATIM)
+add_custom_target(quilm_data ALL DEPENDS ${QUILM_ICONS} ${QUILM_DIST}/quilm.8.gz ${QUILM_DIST}/changelog.gz)
 
 install(TARGETS quilm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${QUILM_DIST}/quilm.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
-install(FILES ${QUILM_DIST}/quilm-metrics.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
+install(FILES ${QUILM_DIST}/quilm.service ${QUILM_DIST}/quilm-confirm.service ${QUILM_DIST}/quilm-confirm.timer
+    ${QUILM_DIST}/quilm-metrics.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
 install(FILES dist/modules-load.conf DESTINATION ${QUILM_MODULES_LOAD_DIR} RENAME quilm.conf)
 install(FILES ${QUILM_DIST}/quilm.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(PROGRAMS ${QUILM_DIST}/quilm-pkexec DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quilm)
 install(FILES ${QUILM_DIST}/org.quilm.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 install(FILES ${QUILM_DIST}/quilm.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES dist/copyright ${QUILM_DIST}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quilm)
+install(FILES dist/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quilm)
 foreach(size ${QUILM_ICON_SIZES})
     install(FILES ${CMAKE_BINARY_DIR}/icons/${size}x${size}/quilm.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
 # The Debian package: cpack -G DEB in the build folder, or the target package-deb. It holds the
-# files above and no maintainer scripts: installing it enables and starts nothing.
+# files above and no maintainer scripts: installing it enables and starts nothing. The
+# maintainer is QUILM_MAINTAINER (-DQUILM_MAINTAINER="Name <address>" at configure time).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quilm)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "quilm developers <quilm@localhost>")
+set(CPACK_PACKAGE_CONTACT "${QUILM_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show and edit the P-state definitions of AMD processors")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX}) # the paths written into the files above
 set(CPACK_STRIP_FILES ON)
@@ -78,7 +90,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec | policykit-1")
+# The desktop entry starts the window through pkexec, Debian 12's package of it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS pkexec)
 # The long description, below the summary; CPack indents it as the control file wants.
 set(CPACK_PACKAGE_DESCRIPTION "quilm shows the P-state definition registers of AMD processors of family 10h
 and later (enable bit, core multiplier, core voltage, northbridge voltage or

@@ -678,6 +678,7 @@ bool write_register(uint32_t p, int slot, uint64_t value) {
     const uint64_t now = now_ns();
     advance_energy(now);
     advance_counters(p, now);
+    if (sim_before_write != nullptr) sim_before_write(p, sim_registers[slot], value);
     if (slot == slot_hwcr) {
         sim.regs[p][slot_hwcr] = value;
         return true;

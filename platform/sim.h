@@ -82,6 +82,10 @@ uint32_t sim_processor_count();
 // Any register of any simulated processor, readable or not; false if it has no such register.
 bool sim_register(uint32_t processor, uint32_t index, uint64_t* value);
 
+// Called with each register write before the simulator takes it; null for none. Tests use it to see
+// what lies on disk at the moment of the first write.
+inline void (*sim_before_write)(uint32_t processor, uint32_t index, uint64_t value) = nullptr;
+
 // Stops the simulator and forgets every register and option.
 void sim_reset();
 

@@ -47,15 +47,29 @@ TEST(CommandLine, OnlyTheFirstWordAfterTheProgramNameCounts) {
     }
 }
 
-// Catches: an installed program keeping its settings beside the binary, or a built one in /etc.
+// Catches: an installed program keeping its settings beside the binary, or a built one in /etc, also
+// when the build that is installed runs from its build folder (or from a directory that merely
+// begins like the installed one).
 TEST(SettingsPath, BesideTheExecutableOrTheInstalledFile) {
     app::reset_startup();
-    app::build_settings_path();
     char exe[4096];
     const std::string path(exe, platform::os_module_path(exe, sizeof exe));
-    EXPECT_EQ(app::startup.settings_path, path.substr(0, path.rfind('/') + 1) + "quilm.cfg");
-    app::build_settings_path("/etc/quilm.cfg");
-    EXPECT_EQ(std::string(app::startup.settings_path), "/etc/quilm.cfg");
+    const std::string dir = path.substr(0, path.rfind('/')), shorter = dir.substr(0, dir.size() - 1),
+                      beside = dir + "/quilm.cfg";
+    const struct {
+        const char *fixed, *only_from;
+        std::string settings;
+    } cases[] = {
+        {nullptr, nullptr, beside},
+        {"/etc/quilm.cfg", nullptr, "/etc/quilm.cfg"},
+        {"/etc/quilm.cfg", dir.c_str(), "/etc/quilm.cfg"},
+        {"/etc/quilm.cfg", "/usr/bin", beside},
+        {"/etc/quilm.cfg", shorter.c_str(), beside},
+    };
+    for (const auto& c : cases) {
+        app::build_settings_path(c.fixed, c.only_from);
+        EXPECT_EQ(app::startup.settings_path, c.settings) << (c.only_from ? c.only_from : "-");
+    }
 }
 
 TEST(Identify, FamilyAndModelFromCpuid) {
