@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "app/stability.h"
 #include "app/startup.h"
+#include "app/watch.h"
 #include "platform/hw.h"
 #include "platform/system.h"
 
@@ -29,6 +30,8 @@ constexpr const char* usage_text =
     "                                         (--unattended: at boot and resume, with the crash guard)\n"
     "       quilm save [FILE]                 save the processor's table to the settings file\n"
     "       quilm check                       tell what stands between this machine and writing\n"
+    "       quilm watch [--json] [--interval SECONDS] [--count N] [--textfile PATH]\n"
+    "                                         live clock, P-state, temperature and power\n"
     "       quilm confirm [--after SECONDS]   count the last unattended apply as good (default 120)\n"
     "       quilm rearm                       lift the crash guard's quarantine; applies nothing\n"
     "       quilm test [--seconds S] [--processors LIST] [--pstate N] [--json]\n"
@@ -414,6 +417,7 @@ int run_command() {
         return rearm_word();
     }
     if (is(word, "test")) return test_word();
+    if (is(word, "watch")) return watch_word();
     return usage_error("unknown word", word);
 }
 

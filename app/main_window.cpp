@@ -10,8 +10,10 @@
 #include "app/pstate.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/watch_page.h"
 #include "toolkit/assembler.h"
 #include "toolkit/widgets.h"
+#include "toolkit/window.h"
 
 namespace app {
 
@@ -36,7 +38,7 @@ enum BindingIndex : uint32_t {
     B_STEPPING,
     B_EX_FAMILY,
     B_EX_MODEL,
-    B_PROCESSOR_COUNT, // read as its low byte
+    B_CORES, // the processor count as decimal text
     B_LOAD,
     B_SAVE,
     B_STEP_UP,
@@ -64,7 +66,7 @@ const tk::Binding bindings[B_COUNT] = {
     {&startup.stepping, nullptr},
     {&startup.ex_family, nullptr},
     {&startup.ex_model, nullptr},
-    {&startup.processor_count, nullptr},
+    {main_window.cores, nullptr},
     {nullptr, load_action},
     {nullptr, save_settings},
     {nullptr, step_up},
@@ -106,7 +108,7 @@ constexpr auto programs = tk::assemble([] {
         hex_at(ref(B_EX_MODEL), 0x02),
         text("  cores "),
         ink(6),
-        hex_at(ref(B_PROCESSOR_COUNT), 0x01),
+        string(), // the widget's text: the processor count
         end(),
 
         label("load"),
@@ -296,7 +298,7 @@ constexpr uint8_t face = 3; // light grey
 //                          program                  data                  x    y    width height pos row kind         colour flags hotkey
 const tk::Template header[] = {
     {P("background"),      0,                      0,   0,  -1,  400,   0,  0, KIND_STATIC, face, 0,    0, 0},
-    {P("cpu_panel"),       0,                      8,   4, 376,   36,   0,  0, KIND_STATIC, face, 0,    0, 0},
+    {P("cpu_panel"),       ref(B_CORES),           8,   4, 376,   36,   0,  0, KIND_STATIC, face, 0,    0, 0},
     {P("load"),            ref(B_LOAD),          376,   8,  44,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
     {P("save"),            ref(B_SAVE),          434,   8,  44,   24,   0,  0, KIND_BUTTON, face, 0,    0, 0},
     {P("heading"),         0,                    108,  44, 256,   20,   0,  0, KIND_STATIC, face, 0,    0, 0},
@@ -391,14 +393,8 @@ const tk::Template* const template_sets[] = {
 } // namespace
 
 void install_main_window() {
-    tk::Resources resources;
-    resources.programs = programs.data();
-    resources.program_size = programs.size;
-    resources.bindings = bindings;
-    resources.binding_count = B_COUNT;
-    resources.sets = template_sets;
-    resources.set_count = sizeof template_sets / sizeof template_sets[0];
-    tk::set_resources(resources);
+    tk::set_resources(tk::resources_of(programs, bindings, template_sets));
+    tk::window.hooks.key = watch_page_key;
 }
 
 void add_main_window(uint32_t count, const Layout& layout, bool certain) {
@@ -406,6 +402,7 @@ void add_main_window(uint32_t count, const Layout& layout, bool certain) {
                   layout.heading ? layout.heading : "");
     std::snprintf(main_window.note, sizeof main_window.note, "%s", certain ? layout.note : "uncertain");
     main_window.uncertain = certain ? 0 : 1;
+    std::snprintf(main_window.cores, sizeof main_window.cores, "%u", startup.processor_count);
     const int32_t row_set = layout.row_set;
     tk::add_template_set(0, 0, 0, layout.header_set);
     for (uint32_t i = 0; i < 8; ++i) {

@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/pstate.h"
 #include "app/settings.h"
+#include "app/watch_page.h"
 #include "platform/hw.h"
 #include "platform/os.h"
 #include "toolkit/input.h"
@@ -167,6 +168,7 @@ void run_program() {
     tk::message_loop();
 
     stop_governor();
+    reset_watch_page(); // the live page's ticker ends before the process does
     DeinitializeOls();
     end_process();
 }

@@ -40,10 +40,11 @@ add_custom_command(OUTPUT ${QUILM_ICONS}
 
 # The data files, with this build's paths written in.
 set(QUILM_UNIT_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_SYSTEMD_UNIT_DIR}/quilm.service)
+set(QUILM_METRICS_UNIT_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_SYSTEMD_UNIT_DIR}/quilm-metrics.service)
 set(QUILM_MODULES_FILE ${CMAKE_INSTALL_PREFIX}/${QUILM_MODULES_LOAD_DIR}/quilm.conf)
 set(QUILM_DESKTOP_FILE ${CMAKE_INSTALL_FULL_DATADIR}/applications/quilm.desktop)
 set(QUILM_DIST ${CMAKE_BINARY_DIR}/dist)
-foreach(unit quilm.service quilm-confirm.service quilm-confirm.timer quilm-pkexec)
+foreach(unit quilm.service quilm-confirm.service quilm-confirm.timer quilm-pkexec quilm-metrics.service)
     configure_file(dist/${unit}.in ${QUILM_DIST}/${unit} @ONLY)
 endforeach()
 configure_file(dist/quilm.desktop.in ${QUILM_DIST}/quilm.desktop @ONLY)
@@ -62,7 +63,7 @@ add_custom_target(quilm_data ALL DEPENDS ${QUILM_ICONS} ${QUILM_DIST}/quilm.8.gz
 
 install(TARGETS quilm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUILM_DIST}/quilm.service ${QUILM_DIST}/quilm-confirm.service ${QUILM_DIST}/quilm-confirm.timer
-    DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
+    ${QUILM_DIST}/quilm-metrics.service DESTINATION ${QUILM_SYSTEMD_UNIT_DIR})
 install(FILES dist/modules-load.conf DESTINATION ${QUILM_MODULES_LOAD_DIR} RENAME quilm.conf)
 install(FILES ${QUILM_DIST}/quilm.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(PROGRAMS ${QUILM_DIST}/quilm-pkexec DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quilm)

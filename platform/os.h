@@ -36,6 +36,13 @@ void os_sleep_ms(uint32_t milliseconds);
 // System-wide times in 100-ns units summed over all processors; kernel includes idle.
 bool os_system_times(uint64_t* idle, uint64_t* kernel, uint64_t* user);
 
+// From now on an interrupt from the terminal (Ctrl-C) or a request to terminate does not end
+// the process: it is remembered for os_interrupted.
+void os_catch_interrupt();
+
+// True once an interrupt caught by os_catch_interrupt has come.
+bool os_interrupted();
+
 using ThreadRoutine = void (*)();
 
 // Starts a detached thread running routine; false if it could not be created.

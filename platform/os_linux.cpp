@@ -2,10 +2,12 @@
 // executable's path from /proc/self/exe, nice values for priorities, system
 // times from /proc/stat, and detached threads.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +28,13 @@ struct OsState {
     bool have_arguments = false;
 };
 OsState os;
+
+std::atomic<bool> interrupted{false}; // set from the signal handler, lock-free on every target
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void note_interrupt(int) {
+    interrupted.store(true);
+}
 
 // Lowers the nice value of one thread (0: the calling thread) by steps; refusals are ignored.
 void raise_nice(id_t thread, int steps) {
@@ -181,6 +190,18 @@ bool os_start_thread(ThreadRoutine routine) {
     } catch (...) { // no thread could be made (system_error) or no memory for it
         return false;
     }
+}
+
+void os_catch_interrupt() {
+    struct sigaction action = {};
+    action.sa_handler = note_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool os_interrupted() {
+    return interrupted.load();
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 // path, priority classes, GetSystemTimes, and threads made with CreateThread.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/os.h"
@@ -9,6 +10,13 @@
 namespace platform {
 
 namespace {
+
+std::atomic<bool> interrupted{false}; // set from the console's control handler thread
+
+BOOL WINAPI note_interrupt(DWORD) {
+    interrupted.store(true);
+    return TRUE;
+}
 
 uint64_t to_u64(const FILETIME& time) {
     return uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
@@ -89,6 +97,14 @@ bool os_start_thread(ThreadRoutine routine) {
     // Nobody waits on the handle: the thread says by itself when it has ended.
     CloseHandle(thread);
     return true;
+}
+
+void os_catch_interrupt() {
+    SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+bool os_interrupted() {
+    return interrupted.load();
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 
 #include "platform/sim.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -273,6 +274,8 @@ bool readable(int slot) {
     return slot >= 0;
 }
 
+bool wide_cofvid();
+
 // Makes hardware row `row` current on processor p: status and control in software numbering,
 // COFVID in hardware numbering with the row's FID, DID and VID as the current operating point.
 // A boosted row has no software number of its own: the status register then reads 0.
@@ -280,8 +283,182 @@ void set_current(uint32_t p, uint32_t row) {
     uint64_t software = row >= sim.config.boost ? row - sim.config.boost : 0;
     sim.regs[p][slot_control] = software;
     sim.regs[p][slot_status] = software;
-    if (!sim.config.zen)
-        sim.regs[p][slot_cofvid] = uint64_t(row) << 16 | (sim.regs[p][slot_definition + row] & 0xFFFF);
+    if (!sim.config.zen) {
+        // The status register holds an 8-bit VID's top bit at bit 20, not beside the others.
+        const uint64_t definition = sim.regs[p][slot_definition + row];
+        const uint64_t vid_top = wide_cofvid() ? (definition >> 16 & 1) << 20 : 0;
+        sim.regs[p][slot_cofvid] = uint64_t(row) << 16 | vid_top | (definition & 0xFFFF);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Live counters: the time-stamp counter and MPERF tick at P0's frequency, APERF at the current
+// P-state's frequency, both of the latter only for the load's share of the time; on Zen parts the
+// package energy counter follows a simple power model. They advance with the clock and are never
+// stored; each processor's counters move on from the moment they were last brought up to date,
+// so that a change of P-state changes their pace, never their past.
+
+struct LiveCounters {
+    uint64_t ns;                // clock reading they were brought up to date at
+    uint64_t tsc, mperf, aperf; // cycles
+};
+
+struct LiveState {
+    LiveCounters cores[sim_max_processors];
+    uint64_t energy_ns; // clock reading the energy was brought up to date at
+    double energy;      // package energy in units of 2^-16 J
+    uint64_t (*clock)() = nullptr;
+};
+LiveState live;
+
+// clang-format off
+constexpr uint32_t msr_tsc        = 0x00000010;
+constexpr uint32_t msr_mperf      = 0x000000E7;
+constexpr uint32_t msr_aperf      = 0x000000E8;
+constexpr uint32_t msr_mperf_ro   = 0xC00000E7; // read-only copies on Zen
+constexpr uint32_t msr_aperf_ro   = 0xC00000E8;
+constexpr uint32_t msr_hw_status  = 0xC0010293; // Zen: the current operating point and hardware P-state
+constexpr uint32_t msr_rapl_unit  = 0xC0010299; // Zen: energy unit in bits 12..8 (2^-ESU J)
+constexpr uint32_t msr_pkg_energy = 0xC001029B; // Zen: package energy, 32 bits that wrap
+constexpr uint64_t rapl_unit      = 0x000A1003; // energy unit 2^-16 J, as Zen parts report it
+// clang-format on
+
+uint64_t now_ns() {
+    if (live.clock) return live.clock();
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+uint32_t family() {
+    const uint32_t eax = sim.config.cpuid_eax;
+    return (eax >> 20 & 0xFF) + (eax >> 8 & 0xF);
+}
+
+uint32_t model() {
+    const uint32_t eax = sim.config.cpuid_eax;
+    return (eax >> 16 & 0xF) << 4 | (eax >> 4 & 0xF);
+}
+
+// Family 15h from model 10h and family 16h keep an 8-bit VID.
+bool wide_cofvid() {
+    return (family() == 0x15 && model() >= 0x10) || family() == 0x16;
+}
+
+// The main PLL of family 14h in MHz, as the northbridge register gives it.
+uint32_t pll_mhz() {
+    const uint32_t fid = sim.config.pll != sim_unset ? sim.config.pll
+                         : sim.config.pci            ? sim.config.pci->clock_power & 0x3F
+                                                     : 0;
+    return 100 * (fid + 16);
+}
+
+// The frequency of a definition register in MHz, by the profile's family; 0 where it has none.
+uint32_t definition_mhz(uint64_t d) {
+    static constexpr uint32_t fam12h_halves[16] = {2, 3, 4, 6, 8, 12, 16, 24, 32};
+    const uint32_t fid = d & 0x3F, did = d >> 6 & 7;
+    switch (family()) {
+    case 0x10:
+    case 0x15:
+    case 0x16: return did > 4 ? 0 : 100 * (fid + 16) >> did;
+    case 0x11: return did > 3 ? 0 : 100 * (fid + 8) >> did;
+    case 0x12: return fam12h_halves[d & 0xF] ? 200 * ((d >> 4 & 0x1F) + 16) / fam12h_halves[d & 0xF] : 0;
+    case 0x14: return 4 * pll_mhz() / (4 * (d >> 4 & 0x1F) + (d & 0xF) + 4);
+    case 0x17:
+    case 0x19: return (d >> 8 & 0x3F) ? 200 * (d & 0xFF) / (d >> 8 & 0x3F) : 0;
+    case 0x1A: return 5 * (d & 0xFFF);
+    default: return 0;
+    }
+}
+
+// Volts of a Zen definition register: SVI3 (0.245 V + 5 mV * VID, VID bit 8 at bit 32) on
+// family 1Ah and family 19h models 60h..7Fh, SVI2 (1.55 V - 6.25 mV * VID) elsewhere.
+double definition_volts(uint64_t d) {
+    const uint32_t vid = d >> 14 & 0xFF;
+    if (family() == 0x1A || (family() == 0x19 && model() >= 0x60 && model() <= 0x7F))
+        return 0.245 + 0.005 * double(vid | (d >> 32 & 1) << 8);
+    return 1.55 - 0.00625 * vid;
+}
+
+// The hardware P-state processor p runs in.
+uint32_t current_row(uint32_t p) {
+    return sim.config.zen ? uint32_t(sim.regs[p][slot_status] & 7)
+                          : uint32_t(sim.regs[p][slot_cofvid] >> 16 & 7);
+}
+
+// The package's power in watts now: a little for the package itself, and for each processor
+// its frequency in GHz times the square of its voltage, more of it the busier it is.
+double package_watts() {
+    double watts = 3;
+    const double busy = 0.25 + sim.config.load / 100.0;
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p) {
+        const uint64_t d = sim.regs[p][slot_definition + current_row(p)];
+        const double volts = definition_volts(d);
+        watts += definition_mhz(d) / 1000.0 * volts * volts * busy;
+    }
+    return watts;
+}
+
+// Brings the package energy up to the clock.
+void advance_energy(uint64_t now) {
+    if (!sim.config.zen) return;
+    live.energy += package_watts() * double(now - live.energy_ns) * 65536e-9;
+    live.energy_ns = now;
+}
+
+// Brings processor p's counters up to the clock at the pace of its current P-state.
+void advance_counters(uint32_t p, uint64_t now) {
+    LiveCounters& c = live.cores[p];
+    const uint64_t ns = now - c.ns, load = sim.config.load;
+    const uint64_t p0 = definition_mhz(sim.regs[p][slot_definition + sim.config.boost]);
+    const uint64_t mhz = definition_mhz(sim.regs[p][slot_definition + current_row(p)]);
+    c.tsc += ns * p0 / 1000;
+    c.mperf += ns * p0 * load / 100000;
+    c.aperf += ns * mhz * load / 100000;
+    c.ns = now;
+}
+
+void start_counters() {
+    live.energy = 0;
+    live.energy_ns = now_ns();
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p) live.cores[p] = {live.energy_ns, 0, 0, 0};
+}
+
+// The live registers: counters, the Zen status register and the energy registers; false for any
+// other register, which the register file answers.
+bool live_register(uint32_t p, uint32_t index, uint64_t* value) {
+    const bool zen = sim.config.zen;
+    const uint64_t now = now_ns();
+    switch (index) {
+    case msr_tsc:
+    case msr_mperf:
+    case msr_aperf:
+    case msr_mperf_ro:
+    case msr_aperf_ro: {
+        if (!zen && (index == msr_mperf_ro || index == msr_aperf_ro)) return false;
+        advance_counters(p, now);
+        const LiveCounters& c = live.cores[p];
+        *value = index == msr_tsc ? c.tsc : (index & 0xFF) == 0xE7 ? c.mperf : c.aperf;
+        return true;
+    }
+    case msr_hw_status: {
+        if (!zen) return false;
+        const uint32_t row = current_row(p);
+        const uint64_t d = sim.regs[p][slot_definition + row];
+        *value = (d & 0x3FFFFF) | uint64_t(row) << 22 | (d & uint64_t{1} << 32);
+        return true;
+    }
+    case msr_rapl_unit:
+        if (!zen) return false;
+        *value = rapl_unit;
+        return true;
+    case msr_pkg_energy:
+        if (!zen) return false;
+        advance_energy(now);
+        *value = uint64_t(live.energy) & 0xFFFFFFFF;
+        return true;
+    default: return false;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -353,6 +530,8 @@ bool parse_option(const char* item, size_t length, SimConfig* config, bool* curr
         {"refusecontrol", &SimConfig::refuse_control, 0, sim_max_processors - 1, "0..1023", false},
         {"refusedef", &SimConfig::refuse_definitions, 0, sim_max_processors - 1, "0..1023", false},
         {"follow", &SimConfig::follow, 0, 1, "0..1", false},
+        {"load", &SimConfig::load, 0, 100, "0..100", false},
+        {"temp", &SimConfig::temperature, 0, 125, "0..125", false},
     };
     for (const NumberOption& option : numbers) {
         if (!key_is(option.key)) continue;
@@ -500,6 +679,10 @@ void update_state_file() {
 
 // Stores one write on processor p; false where the processor would refuse it.
 bool write_register(uint32_t p, int slot, uint64_t value) {
+    // The counters keep the pace they had up to this write.
+    const uint64_t now = now_ns();
+    advance_energy(now);
+    advance_counters(p, now);
     if (sim_before_write != nullptr) sim_before_write(p, sim_registers[slot], value);
     if (slot == slot_hwcr) {
         if (p == sim.config.refuse_hwcr) return false;
@@ -608,6 +791,7 @@ int sim_initialize(const char* text, const char* state_path) {
             return 0;
         }
     }
+    start_counters();
     sim.ready = true;
     return 1;
 }
@@ -622,7 +806,7 @@ int sim_cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint3
     if (!sim.ready) return 0;
     *eax = *ebx = *ecx = *edx = 0;
     if (index == 0) {
-        *eax = 1;          // highest standard leaf
+        *eax = 6;          // highest standard leaf
         *ebx = 0x68747541; // "Auth"
         *edx = 0x69746E65; // "enti"
         *ecx = 0x444D4163; // "cAMD"
@@ -632,6 +816,12 @@ int sim_cpuid(uint32_t index, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint3
         const uint32_t count = sim.config.processor_count;
         *ebx = (count < 255 ? count : 255) << 16;
         *edx = 0x178BFBFF; // the usual feature bits, MSR among them
+    } else if (index == 6) {
+        *ecx = 1; // APERF and MPERF
+    } else if (index == 0x80000000) {
+        *eax = 0x80000007; // highest extended leaf
+    } else if (index == 0x80000007) {
+        *edx = 1u << 8 | (sim.config.zen ? 1u << 10 : 0); // invariant TSC; read-only APERF/MPERF on Zen
     }
     return 1;
 }
@@ -642,8 +832,15 @@ int sim_rdmsr(uint32_t index, uint32_t* eax, uint32_t* edx) {
 
 int sim_rdmsr_on(uint32_t processor, uint32_t index, uint32_t* eax, uint32_t* edx) {
     std::lock_guard<std::mutex> guard(sim_lock);
+    if (!sim.ready || processor >= sim.config.processor_count) return 0;
+    uint64_t value = 0;
+    if (live_register(processor, index, &value)) {
+        *eax = uint32_t(value);
+        *edx = uint32_t(value >> 32);
+        return 1;
+    }
     const int slot = slot_of(index);
-    if (!sim.ready || processor >= sim.config.processor_count || !readable(slot)) return 0;
+    if (!readable(slot)) return 0;
     *eax = uint32_t(sim.regs[processor][slot]);
     *edx = uint32_t(sim.regs[processor][slot] >> 32);
     return 1;
@@ -681,6 +878,10 @@ int sim_read_pci(uint32_t pci_address, uint32_t reg, uint32_t* value) {
     constexpr uint32_t function3 = 0x18 << 3 | 3, function4 = 0x18 << 3 | 4; // bus 0, device 18h
     if (pci_address == function3 && reg == 0xA0) {
         *value = with_field(c.pci->power_control, 8, 1, c.pvi == sim_unset ? 0 : c.pvi);
+        return 1;
+    }
+    if (pci_address == function3 && reg == 0xA4) {
+        *value = (c.temperature * 8) << 21; // CurTmp in 1/8 degrees, the sensor's own scale
         return 1;
     }
     if (pci_address == function3 && reg == 0xD4) {
@@ -721,6 +922,28 @@ bool sim_register(uint32_t processor, uint32_t index, uint64_t* value) {
 void sim_reset() {
     std::lock_guard<std::mutex> guard(sim_lock);
     clear_state();
+    live.clock = nullptr;
+}
+
+bool sim_temperature(int32_t* millicelsius) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    if (!sim.ready) return false;
+    *millicelsius = int32_t(sim.config.temperature) * 1000;
+    return true;
+}
+
+void sim_set_clock(uint64_t (*now)()) {
+    std::lock_guard<std::mutex> guard(sim_lock);
+    // The counters keep what they have counted and go on from the new clock's present.
+    if (sim.ready) {
+        const uint64_t then = now_ns();
+        advance_energy(then);
+        for (uint32_t p = 0; p < sim.config.processor_count; ++p) advance_counters(p, then);
+    }
+    live.clock = now;
+    const uint64_t start = now_ns();
+    live.energy_ns = start;
+    for (uint32_t p = 0; p < sim.config.processor_count; ++p) live.cores[p].ns = start;
 }
 
 } // namespace platform

@@ -43,6 +43,8 @@ struct SimConfig {
     uint32_t refuse_control = sim_unset;     // processor that refuses every P-state control write
     uint32_t refuse_definitions = sim_unset; // processor that refuses every definition write
     uint32_t follow = 1;                     // 0: the current P-state ignores the control register
+    uint32_t load = 50;                      // percent of the time every processor is busy, 0..100
+    uint32_t temperature = 45;               // package temperature in degrees Celsius, as the sensor reads
 };
 
 // Reads "profile[,key=value]..."; false, after one stderr line naming the culprit,
@@ -91,5 +93,13 @@ inline void (*sim_before_write)(uint32_t processor, uint32_t index, uint64_t val
 
 // Stops the simulator and forgets every register and option.
 void sim_reset();
+
+// The package temperature in 1/1000 degrees Celsius, as the system's sensor would give it;
+// false when the simulator is not running.
+bool sim_temperature(int32_t* millicelsius);
+
+// Sets the clock the counters advance with, in nanoseconds (null: the system's steady clock).
+// Tests give a clock of their own so that every reading is exact.
+void sim_set_clock(uint64_t (*now_ns)());
 
 } // namespace platform

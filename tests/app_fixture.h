@@ -12,6 +12,8 @@
 #include "app/pstate.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/watch.h"
+#include "app/watch_page.h"
 #include "platform/hw.h"
 #include "platform/os.h"
 #include "platform/sim.h"
@@ -36,6 +38,7 @@ class AppTest : public ::testing::Test {
     void SetUp() override { reset("fam10h"); }
     void TearDown() override {
         app::stop_governor();
+        app::reset_watch_page();
         platform::sim_reset();
         unsetenv("QUILM_SIM");
         unsetenv("QUILM_SIM_STATE");
@@ -48,6 +51,8 @@ class AppTest : public ::testing::Test {
         app::reset_pstate();
         app::reset_startup();
         app::reset_governor();
+        app::reset_watch_page();
+        app::reset_watch();
         app::settings = {};
         tk::reset_window();
         tk::reset_widgets();

@@ -151,3 +151,49 @@ TEST_F(MainWindow, GoldenPicturesAfterStartUp) {
 }
 
 } // namespace
+
+namespace {
+
+uint64_t fixed_ns = 0; // the clock of the simulator and the live view in the tests below
+uint64_t fixed_clock() {
+    return fixed_ns;
+}
+
+// Catches: the live page drawn differently per layout family (bars, P-states, package readings,
+// traces), a sample taken while the page is not shown, F2 not switching, and a main page that
+// comes back with other pixels than it left with.
+TEST_F(MainWindow, LivePageGoldenAndBackToTheMainPage) {
+    // Before Zen, and Zen with a line for the processors past the 32nd.
+    for (const char* sim : {"fam10h,load=75,temp=61", "fam19h-m74,cores=40,load=60"}) {
+        SCOPED_TRACE(sim);
+        open(sim);
+        const auto& h = platform::headless;
+        const std::vector<uint32_t> main_page = h.frame;
+        app::watch_page.tick_ms = 0; // the test refreshes the page itself
+        fixed_ns = 1000000000;
+        platform::sim_set_clock(fixed_clock);
+        app::watch.clock_ns = fixed_clock;
+        key(app::page_key);
+        ASSERT_EQ(app::watch_page.shown, 1);
+        for (int second = 0; second < 3; ++second) {
+            fixed_ns += 1000000000;
+            platform::headless_send(WM_USER, 0, 0);
+        }
+        EXPECT_EQ(app::watch_page.samples, 3u);
+        std::string name = std::string("watch_page_") + sim;
+        for (char& ch : name) ch = ch == ',' || ch == '=' ? '_' : ch;
+        test::expect_golden(name, h.frame.data(), h.frame_width, h.frame_height);
+
+        click(470 + 10, 6 + 10); // "back"
+        EXPECT_EQ(app::watch_page.shown, 0);
+        EXPECT_TRUE(h.frame == main_page);
+        platform::headless_send(WM_USER, 0, 0); // a late refresh finds the page gone
+        EXPECT_EQ(app::watch_page.samples, 3u);
+        key(app::page_key); // F2 opens it again, and F2 closes it
+        EXPECT_EQ(app::watch_page.shown, 1);
+        key(app::page_key);
+        EXPECT_TRUE(h.frame == main_page);
+    }
+}
+
+} // namespace

@@ -59,6 +59,7 @@ constexpr auto programs = tk::assemble([] {
         label("string"), string(), end(),
         label("lines"), text_lines(), end(), label("trace"), trace(SAMPLES), end(),
         label("mask"), mask(MASK, 4, 2), end(), label("blit"), blit(IMAGE, 3, 2), end(),
+        label("meter"), meter(5, 2), text("X"), end(),
     };
 });
 
@@ -164,6 +165,27 @@ TEST_F(Program, JumpsAndBrokenProgramsEndWithinTheBlock) {
     SetUp();
     tk::redraw_widget(add({at("a_b"), VALUE, 20, 20, 68, 36, tk::KIND_SLIDER, 0, 3, 10}));
     EXPECT_TRUE(canvas.pixels() == cut_off);
+}
+
+// Catches: a meter filled to another share than its byte's of 255, a track not drawn, a meter drawn
+// without a bound byte as anything but its track, the pen not moved past the whole bar.
+TEST_F(Program, MeterFillsTheBoundShareOfItsBar) {
+    for (auto [bound, data, filled] : {std::tuple{uint8_t{0}, VALUE, 0},
+                                       {255, VALUE, 18},
+                                       {128, VALUE, 9},
+                                       {14, VALUE, 0},
+                                       {15, VALUE, 1},
+                                       {255, MISSING, 0}}) {
+        SCOPED_TRACE(testing::Message() << int(bound) << (data == MISSING ? " unbound" : ""));
+        SetUp();
+        value[0] = bound;
+        tk::redraw_widget(add({at("meter"), data, 20, 20, 60, 20}));
+        for (int x = 24; x < 24 + 18; ++x) EXPECT_EQ(canvas.at(x, 28), colour[x < 24 + filled ? 5 : 1]) << x;
+        EXPECT_EQ(canvas.at(24 + 18, 28), colour[3]);
+        bool ink_after = false; // the X after the bar
+        for (int x = 24 + 18; x < 24 + 27; ++x) ink_after = ink_after || canvas.at(x, 28) == colour[0];
+        EXPECT_TRUE(ink_after);
+    }
 }
 
 // Catches: a bound byte left outside the range, the knob rounded to a position that shows a smaller

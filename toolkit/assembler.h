@@ -115,6 +115,10 @@ constexpr Instruction bar(uint8_t colour, uint8_t cells) {
     if (cells == 0) detail::error_bar_without_cells();
     return {.shape = Shape::u8_u8, .op = OP_BAR, .a = colour, .b = cells};
 }
+constexpr Instruction meter(uint8_t colour, uint8_t cells) {
+    if (cells == 0) detail::error_bar_without_cells();
+    return {.shape = Shape::u8_u8, .op = OP_METER, .a = colour, .b = cells};
+}
 constexpr Instruction text(std::string_view chars) {
     return {.shape = Shape::text, .op = OP_TEXT, .chars = detail::characters(chars)};
 }

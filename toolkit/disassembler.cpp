@@ -224,6 +224,7 @@ uint32_t instruction(Code& c, Out& o) {
     case OP_TEXT: return text_instruction("OP_TEXT", c, o);
     case OP_STRING: return simple("OP_STRING", c, o);
     case OP_BAR: return two_byte_instruction("OP_BAR", c, o, Style::dec, Style::dec);
+    case OP_METER: return two_byte_instruction("OP_METER", c, o, Style::dec, Style::dec);
     case OP_HEX: return byte_instruction("OP_HEX", c, o, Style::hex);
     case OP_DEC: return two_byte_instruction("OP_DEC", c, o, Style::dec, Style::hex);
     case OP_FRAME: return simple("OP_FRAME", c, o);

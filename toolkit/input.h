@@ -20,7 +20,8 @@ extern InputState input;
 // Handles one message; y and x are framebuffer coordinates (mouse messages only).
 void handle_input(int32_t y, int32_t x, uintptr_t wparam, uint32_t message);
 
-// Id of the last non-static widget whose rectangle (edges inclusive, one pixel larger) holds the point, or -1.
+// Id of the last non-static widget whose rectangle (edges inclusive, one pixel larger) holds the point, or
+// -1.
 int32_t hit_test(int32_t y, int32_t x);
 
 // Moves the focus to the next (previous with Shift) non-static widget, or to none past the end.

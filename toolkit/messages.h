@@ -46,6 +46,8 @@ inline constexpr uint32_t VK_DOWN    = 40;
 // clang-format on
 
 // Packs a framebuffer position the way mouse messages carry it in lParam.
-constexpr intptr_t make_lparam(uint32_t x, uint32_t y) { return static_cast<intptr_t>((y & 0xFFFF) << 16 | (x & 0xFFFF)); }
+constexpr intptr_t make_lparam(uint32_t x, uint32_t y) {
+    return static_cast<intptr_t>((y & 0xFFFF) << 16 | (x & 0xFFFF));
+}
 
 } // namespace tk

@@ -10,6 +10,7 @@ int32_t draw_hex_field(const void* address, uint32_t format, int32_t x, int32_t 
 
 // Draws value * scale as a fixed-point number with (format >> 4) integer and (format & 15)
 // fraction digits; returns the x after the field.
-int32_t draw_number_field(uint32_t value, uint32_t scale, uint32_t format, int32_t x, int32_t y, uint32_t colour);
+int32_t draw_number_field(uint32_t value, uint32_t scale, uint32_t format, int32_t x, int32_t y,
+                          uint32_t colour);
 
 } // namespace tk

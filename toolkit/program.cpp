@@ -298,6 +298,16 @@ void run(Run& r) {
             if (cells > 0) fill_rect(r.pen_x, r.pen_y, advance * cells, 16, colour);
             break;
         }
+        case OP_METER: {
+            uint8_t colour = read_u8(r), cells = read_u8(r);
+            if (r.overrun) return;
+            // The whole bar's track in dark grey, then the bound share of it in the colour.
+            const int32_t width = advance * cells, filled = r.bound != nullptr ? width * *r.bound / 255 : 0;
+            fill_rect(r.pen_x, r.pen_y + 1, width, 11, 1);
+            if (filled > 0) fill_rect(r.pen_x, r.pen_y + 1, filled, 11, colour);
+            r.pen_x += width;
+            break;
+        }
         case OP_HEX: {
             uint8_t format = read_u8(r);
             if (r.overrun) return;
@@ -399,6 +409,7 @@ void skip_operands(Run& r, uint8_t op) {
     case OP_INK:
     case OP_HEX: read_u8(r); break;
     case OP_BAR:
+    case OP_METER:
     case OP_DEC:
     case OP_SLIDER: read_u16(r); break;
     case OP_NUMBER: read_u16(r), read_u16(r), read_aligned_u32(r); break;

@@ -15,6 +15,7 @@ enum Op : uint8_t {
     OP_TEXT         = 15,  // text bytes up to TEXT_END; TEXT_NEWLINE n
     OP_STRING       = 16,
     OP_BAR          = 17,  // u8 colour; u8 cells
+    OP_METER        = 18,  // u8 colour; u8 cells: the bound byte's share of 255 of a bar, then the pen moves past it
     OP_HEX          = 20,  // u8 format
     OP_DEC          = 21,  // u8 scale; u8 format
     OP_FRAME        = 22,

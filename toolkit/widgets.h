@@ -7,6 +7,7 @@
 // row offset (4 bytes a row) can be added to a template's reference. Binding 0
 // is the null binding.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace tk {
@@ -40,7 +41,9 @@ struct Binding {
     Action action = nullptr;
 };
 
-constexpr uint32_t make_ref(uint32_t binding, uint32_t offset = 0) { return binding << 16 | (offset & 0xFFFF); }
+constexpr uint32_t make_ref(uint32_t binding, uint32_t offset = 0) {
+    return binding << 16 | (offset & 0xFFFF);
+}
 
 // A constant widget template, 24 bytes, placed by add_template_set.
 struct Template {
@@ -74,35 +77,80 @@ struct Resources {
 struct WidgetTable {
     uint32_t program[max_widgets];
     uint32_t data[max_widgets];
-    struct Place { uint16_t x, y; } place[max_widgets];
-    struct Bits { uint8_t row, kind, group, flags; } bits[max_widgets];
-    struct Size { uint16_t width, height; } size[max_widgets];
-    struct Extra { uint16_t pos; uint8_t colour, hotkey; } extra[max_widgets];
+    struct Place {
+        uint16_t x, y;
+    } place[max_widgets];
+    struct Bits {
+        uint8_t row, kind, group, flags;
+    } bits[max_widgets];
+    struct Size {
+        uint16_t width, height;
+    } size[max_widgets];
+    struct Extra {
+        uint16_t pos;
+        uint8_t colour, hotkey;
+    } extra[max_widgets];
     uint32_t used_length; // 4 x number of widgets: the id of the next free slot
     Resources resources;
 };
 extern WidgetTable widgets;
 
 // Field access by widget id (id must be below used_length).
-inline uint16_t& wx(int32_t id) { return widgets.place[id >> 2].x; }
-inline uint16_t& wy(int32_t id) { return widgets.place[id >> 2].y; }
-inline uint16_t& wwidth(int32_t id) { return widgets.size[id >> 2].width; }
-inline uint16_t& wheight(int32_t id) { return widgets.size[id >> 2].height; }
-inline uint8_t& wrow(int32_t id) { return widgets.bits[id >> 2].row; }
-inline uint8_t& wkind(int32_t id) { return widgets.bits[id >> 2].kind; }
-inline uint8_t& wgroup(int32_t id) { return widgets.bits[id >> 2].group; }
-inline uint8_t& wflags(int32_t id) { return widgets.bits[id >> 2].flags; }
-inline uint16_t& wpos(int32_t id) { return widgets.extra[id >> 2].pos; }
-inline uint8_t& wcolour(int32_t id) { return widgets.extra[id >> 2].colour; }
-inline uint8_t& whotkey(int32_t id) { return widgets.extra[id >> 2].hotkey; }
-inline uint32_t& wprogram(int32_t id) { return widgets.program[id >> 2]; }
-inline uint32_t& wdata(int32_t id) { return widgets.data[id >> 2]; }
+inline uint16_t& wx(int32_t id) {
+    return widgets.place[id >> 2].x;
+}
+inline uint16_t& wy(int32_t id) {
+    return widgets.place[id >> 2].y;
+}
+inline uint16_t& wwidth(int32_t id) {
+    return widgets.size[id >> 2].width;
+}
+inline uint16_t& wheight(int32_t id) {
+    return widgets.size[id >> 2].height;
+}
+inline uint8_t& wrow(int32_t id) {
+    return widgets.bits[id >> 2].row;
+}
+inline uint8_t& wkind(int32_t id) {
+    return widgets.bits[id >> 2].kind;
+}
+inline uint8_t& wgroup(int32_t id) {
+    return widgets.bits[id >> 2].group;
+}
+inline uint8_t& wflags(int32_t id) {
+    return widgets.bits[id >> 2].flags;
+}
+inline uint16_t& wpos(int32_t id) {
+    return widgets.extra[id >> 2].pos;
+}
+inline uint8_t& wcolour(int32_t id) {
+    return widgets.extra[id >> 2].colour;
+}
+inline uint8_t& whotkey(int32_t id) {
+    return widgets.extra[id >> 2].hotkey;
+}
+inline uint32_t& wprogram(int32_t id) {
+    return widgets.program[id >> 2];
+}
+inline uint32_t& wdata(int32_t id) {
+    return widgets.data[id >> 2];
+}
 
 // True when id names a widget (the none id -1 never does).
-inline bool valid_id(int32_t id) { return static_cast<uint32_t>(id) < widgets.used_length; }
+inline bool valid_id(int32_t id) {
+    return static_cast<uint32_t>(id) < widgets.used_length;
+}
 
 // Installs the application's resources (before the first add_template_set).
 void set_resources(const Resources& resources);
+
+// The resources of one assembled program block with its binding table and template sets.
+template <class Block, size_t binding_count, size_t set_count>
+Resources resources_of(const Block& programs, const Binding (&bindings)[binding_count],
+                       const Template* const (&sets)[set_count]) {
+    return {programs.data(),    uint32_t(programs.size), bindings, uint32_t(binding_count), sets,
+            uint32_t(set_count)};
+}
 
 // Address behind a reference, or nullptr when its binding does not exist or is null.
 uint8_t* bound_address(uint32_t ref);

@@ -60,7 +60,8 @@ extern WindowState window;
 // Creates the window and its framebuffer (height before width, as stored); returns 0.
 int create_window(uint32_t options, uint32_t height, uint32_t width, const char* title);
 
-// (Re)allocates the framebuffer for the current width and height; ends the process silently when out of memory.
+// (Re)allocates the framebuffer for the current width and height; ends the process silently when out of
+// memory.
 void allocate_framebuffer();
 
 // Routes one message: paint, destroy, user message, or input followed by a synchronous repaint.

@@ -34,6 +34,7 @@ expected=(usr/bin/quilm usr/lib/modules-load.d/quilm.conf usr/lib/systemd/system
     usr/lib/systemd/system/quilm-confirm.service usr/lib/systemd/system/quilm-confirm.timer
     usr/libexec/quilm/quilm-pkexec usr/share/doc/quilm/copyright usr/share/doc/quilm/changelog.gz
     usr/share/lintian/overrides/quilm
+    usr/lib/systemd/system/quilm-metrics.service
     usr/share/applications/quilm.desktop usr/share/man/man8/quilm.8.gz usr/share/polkit-1/actions/org.quilm.policy)
 for size in 48 64 96 128 192 256; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/quilm.png"); done
 printf '%s\n' "${expected[@]}" | sort >"$work/expected"
@@ -66,6 +67,13 @@ grep -E -q 'RemainAfterExit|(^|[ =])sleep\.target' "$unit" && fail "the unit sta
 cp -n /lib/systemd/system/*.target "$units/"
 MANPATH=$root/usr/share/man SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --root="$root" quilm.service \
     quilm-confirm.service quilm-confirm.timer >"$work/verify" 2>&1 || fail "systemd-analyze: $(cat "$work/verify")"
+[ ! -s "$work/verify" ] || fail "systemd-analyze: $(cat "$work/verify")"
+# The metrics unit: quilm watch into node_exporter's textfile folder, and systemd's verdict.
+metrics_unit=$root/usr/lib/systemd/system/quilm-metrics.service
+has_line "$metrics_unit" \
+    "ExecStart=/usr/bin/quilm watch --interval 15 --textfile /var/lib/prometheus/node-exporter/quilm.prom"
+MANPATH=$root/usr/share/man SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --root="$root" quilm-metrics.service \
+    >"$work/verify" 2>&1 || fail "systemd-analyze: $(cat "$work/verify")"
 [ ! -s "$work/verify" ] || fail "systemd-analyze: $(cat "$work/verify")"
 
 # Without the package preset, an installed program still keeps its settings in the system
