@@ -52,38 +52,18 @@ int usage_error(const char* what, const char* word) {
 
 // A quantity as a JSON number with `decimals` places and no trailing zeros, or null.
 void json_number(const Quantity& q, int decimals) {
-    if (q.state != Quantity::value) {
-        std::fputs("null", stdout);
-        return;
-    }
-    int64_t unit = 1;
-    for (int i = 0; i < decimals; ++i) unit *= 10;
-    int64_t whole = q.amount / unit, part = q.amount % unit;
-    int places = decimals;
-    while (places > 0 && part % 10 == 0) {
-        part /= 10;
-        --places;
-    }
-    if (places == 0)
-        std::printf("%lld", static_cast<long long>(whole));
-    else
-        std::printf("%lld.%0*lld", static_cast<long long>(whole), places, static_cast<long long>(part));
+    char text[32];
+    std::fputs(q.state == Quantity::value ? fixed_point(text, sizeof text, q.amount, decimals, true) : "null",
+               stdout);
 }
 
 // A quantity in a fixed-width column with all its decimals, "off" or "-".
 void text_number(const Quantity& q, int decimals, int width, const char* unit) {
-    char text[32];
-    if (q.state == Quantity::off) {
-        std::snprintf(text, sizeof text, "off");
-    } else if (q.state == Quantity::unknown) {
-        std::snprintf(text, sizeof text, "-");
-    } else {
-        int64_t scale = 1;
-        for (int i = 0; i < decimals; ++i) scale *= 10;
-        std::snprintf(text, sizeof text, "%lld.%0*lld %s", static_cast<long long>(q.amount / scale), decimals,
-                      static_cast<long long>(q.amount % scale), unit);
-    }
-    std::printf("  %*s", width, text);
+    char text[32], number[32];
+    if (q.state == Quantity::value)
+        std::snprintf(text, sizeof text, "%s %s",
+                      fixed_point(number, sizeof number, q.amount, decimals, false), unit);
+    std::printf("  %*s", width, q.state == Quantity::off ? "off" : q.state == Quantity::unknown ? "-" : text);
 }
 
 // The processors whose definition of row i is not processor 0's, between before and after.
@@ -99,6 +79,22 @@ void print_differing(uint32_t row, const char* before, const char* separator, co
 }
 
 } // namespace
+
+const char* fixed_point(char* text, size_t size, int64_t amount, int decimals, bool trim) {
+    int64_t unit = 1;
+    for (int i = 0; i < decimals; ++i) unit *= 10;
+    const bool negative = amount < 0;
+    const int64_t magnitude = negative ? -amount : amount;
+    int64_t whole = magnitude / unit, part = magnitude % unit;
+    int places = decimals;
+    while (trim && places > 0 && part % 10 == 0) part /= 10, --places;
+    if (places == 0)
+        std::snprintf(text, size, "%s%lld", negative ? "-" : "", static_cast<long long>(whole));
+    else
+        std::snprintf(text, size, "%s%lld.%0*lld", negative ? "-" : "", static_cast<long long>(whole), places,
+                      static_cast<long long>(part));
+    return text;
+}
 
 void print_table(bool json) {
     const Layout& layout = current_layout();

@@ -1,6 +1,7 @@
 // The command-line words that work without a window: `quilm list` and the
 // help and version texts.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace app {
@@ -16,6 +17,10 @@ inline constexpr int exit_guarded = 4;     // left alone by the crash guard of u
 // window; returns its exit code, or -1 when the window is wanted: no word, or "load" alone (then
 // arg_buffer holds "load").
 int run_command();
+
+// A fixed-point amount (amount / 10^decimals) as text in `text`, trailing zeros dropped when trim
+// is set; returns text.
+const char* fixed_point(char* text, size_t size, int64_t amount, int decimals, bool trim);
 
 // Prints the P-state table: an aligned table, or one JSON object.
 void print_table(bool json);

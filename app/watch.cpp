@@ -194,25 +194,8 @@ void watch_sample() {
 
 namespace {
 
-// A fixed-point amount with `decimals` places, trailing zeros dropped when trim is set.
-const char* fixed(char* text, size_t size, int64_t amount, int decimals, bool trim) {
-    int64_t unit = 1;
-    for (int i = 0; i < decimals; ++i) unit *= 10;
-    const bool negative = amount < 0;
-    const int64_t magnitude = negative ? -amount : amount;
-    int64_t whole = magnitude / unit, part = magnitude % unit;
-    int places = decimals;
-    while (trim && places > 0 && part % 10 == 0) part /= 10, --places;
-    if (places == 0)
-        std::snprintf(text, size, "%s%lld", negative ? "-" : "", static_cast<long long>(whole));
-    else
-        std::snprintf(text, size, "%s%lld.%0*lld", negative ? "-" : "", static_cast<long long>(whole), places,
-                      static_cast<long long>(part));
-    return text;
-}
-
 const char* json_or_null(char* text, size_t size, bool known, int64_t amount, int decimals) {
-    return known ? fixed(text, size, amount, decimals, true) : std::strcpy(text, "null");
+    return known ? fixed_point(text, size, amount, decimals, true) : std::strcpy(text, "null");
 }
 
 } // namespace
@@ -248,19 +231,21 @@ void print_sample(std::FILE* out, bool json, double unix_seconds) {
         char pstate[8] = "-";
         if (r.pstate >= 0) std::snprintf(pstate, sizeof pstate, "P%d", r.pstate);
         const char* mhz = r.clock == Clock::idle    ? "idle"
-                          : r.clock == Clock::value ? fixed(a, sizeof a, r.mhz, 0, false)
+                          : r.clock == Clock::value ? fixed_point(a, sizeof a, r.mhz, 0, false)
                                                     : "-";
-        std::snprintf(b, sizeof b, "%s%s", r.busy_known ? fixed(c, sizeof c, r.busy, 1, false) : "-",
+        std::snprintf(b, sizeof b, "%s%s", r.busy_known ? fixed_point(c, sizeof c, r.busy, 1, false) : "-",
                       r.busy_known ? " %" : "");
-        std::fprintf(
-            out, "%9u  %-7s  %7s  %7s  %11s  %9s\n", p, pstate, mhz, b,
-            r.request_mhz.state == Quantity::value ? fixed(c, sizeof c, r.request_mhz.amount, 2, false) : "-",
-            r.request_volts.state == Quantity::value ? fixed(d, sizeof d, r.request_volts.amount, 5, false)
-                                                     : "-");
+        std::fprintf(out, "%9u  %-7s  %7s  %7s  %11s  %9s\n", p, pstate, mhz, b,
+                     r.request_mhz.state == Quantity::value
+                         ? fixed_point(c, sizeof c, r.request_mhz.amount, 2, false)
+                         : "-",
+                     r.request_volts.state == Quantity::value
+                         ? fixed_point(d, sizeof d, r.request_volts.amount, 5, false)
+                         : "-");
     }
     std::fprintf(out, "package  %s °C  %s W\n\n",
-                 s.celsius_known ? fixed(a, sizeof a, s.millicelsius / 100, 1, false) : "-",
-                 s.watts_known ? fixed(b, sizeof b, s.milliwatts / 100, 1, false) : "-");
+                 s.celsius_known ? fixed_point(a, sizeof a, s.millicelsius / 100, 1, false) : "-",
+                 s.watts_known ? fixed_point(b, sizeof b, s.milliwatts / 100, 1, false) : "-");
 }
 
 size_t format_metrics(char* buffer, size_t size) {
@@ -282,14 +267,15 @@ size_t format_metrics(char* buffer, size_t size) {
     for (uint32_t p = 0; p < s.count; ++p)
         if (s.cores[p].busy_known)
             put("quilm_cpu_busy_ratio{cpu=\"%u\"} %s\n", p,
-                fixed(text, sizeof text, s.cores[p].busy, 3, true));
+                fixed_point(text, sizeof text, s.cores[p].busy, 3, true));
     family("quilm_cpu_pstate", "Hardware P-state the processor is in.");
     for (uint32_t p = 0; p < s.count; ++p)
         if (s.cores[p].pstate >= 0) put("quilm_cpu_pstate{cpu=\"%u\"} %d\n", p, s.cores[p].pstate);
     family("quilm_package_celsius", "Control temperature (Tctl) of the package, in degrees Celsius.");
-    if (s.celsius_known) put("quilm_package_celsius %s\n", fixed(text, sizeof text, s.millicelsius, 3, true));
+    if (s.celsius_known)
+        put("quilm_package_celsius %s\n", fixed_point(text, sizeof text, s.millicelsius, 3, true));
     family("quilm_package_watts", "Power drawn by the package over the last interval, in watts.");
-    if (s.watts_known) put("quilm_package_watts %s\n", fixed(text, sizeof text, s.milliwatts, 3, true));
+    if (s.watts_known) put("quilm_package_watts %s\n", fixed_point(text, sizeof text, s.milliwatts, 3, true));
     return used;
 }
 
