@@ -59,7 +59,7 @@ void json_number(const Quantity& q, int decimals) {
 
 // A quantity in a fixed-width column with all its decimals, "off" or "-".
 void text_number(const Quantity& q, int decimals, int width, const char* unit) {
-    char text[32], number[32];
+    char number[32], text[sizeof number + 16];
     if (q.state == Quantity::value)
         std::snprintf(text, sizeof text, "%s %s",
                       fixed_point(number, sizeof number, q.amount, decimals, false), unit);
