@@ -41,6 +41,7 @@ printf '\002' | dd of="$WORK/quilm.cfg" bs=1 seek=101 conv=notrunc status=none
 "$WORK/quilm" 2>/dev/null &
 pid=$!
 id=$(wait_window '^QUILM \(manual\)$')
+wait_file "$WORK/state.txt"
 cp "$WORK/state.txt" "$WORK/state.before"
 click "$id" 398 20                                   # load
 send_keys "$(wait_window '^error!\?$')" Return

@@ -9,6 +9,7 @@ state="$WORK/state.txt"
 QUILM_SIM=fam10h QUILM_SIM_STATE="$state" "$QUILM" 2>/dev/null &
 pid=$!
 id=$(wait_window '^QUILM \(manual\)$')
+wait_file "$state"
 cp "$state" "$WORK/before.txt"
 
 # Row 1 (y 104..139): the multiplier slider at x 284, knob at 284 + pos, 11.5 x = pos 15.

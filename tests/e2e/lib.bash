@@ -33,6 +33,13 @@ wait_window() {
     fail "no window titled /$1/"
 }
 
+# Waits up to 10 s for a file to exist and hold something (the simulator writes its state file once
+# hardware access is open, which is after the window appears).
+wait_file() {
+    for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done
+    fail "no file $1"
+}
+
 # Waits up to 10 s for the process to end and sets EXIT_CODE to its exit code.
 wait_exit() {
     local pid=$1

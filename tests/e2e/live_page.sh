@@ -5,9 +5,10 @@ source "$(dirname "$0")/lib.bash"
 start_xvfb 110
 pixels_differing() { compare -metric AE "$1" "$2" null: 2>&1 || true; }
 
-QUILM_SIM=fam19h,load=80 "$QUILM" 2>/dev/null &
+QUILM_SIM=fam19h,load=80 QUILM_SIM_STATE="$WORK/state.txt" "$QUILM" 2>/dev/null &
 pid=$!
 id=$(wait_window '^QUILM \(manual\)$')
+wait_file "$WORK/state.txt"
 sleep 0.3
 import -window "$id" "$WORK/main.png"
 send_keys "$id" F2
