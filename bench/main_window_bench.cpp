@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "bench/bench_program.h"
 #include "platform/hw.h"
 #include "toolkit/input.h"
 #include "toolkit/messages.h"
@@ -18,23 +19,12 @@
 
 namespace {
 
-struct Exit {};
-[[noreturn]] void leave(uint32_t) {
-    throw Exit{};
-}
-
 // Starts the program on the simulated processor up to its message loop, once.
 void open_main_window() {
     static bool open = false;
     if (open) return;
     open = true;
-    setenv("QUILM_SIM", "fam15h", 1);
-    app::startup.exit_process = leave;
-    try {
-        app::run_program();
-    } catch (const Exit&) {
-    }
-    InitializeOls();
+    bench::start_program("fam15h");
 }
 
 size_t widget_bytes() {

@@ -9,27 +9,17 @@
 #include "app/startup.h"
 #include "app/watch.h"
 #include "app/watch_page.h"
+#include "bench/bench_program.h"
 #include "platform/hw.h"
 
 namespace {
-
-struct Exit {};
-[[noreturn]] void leave(uint32_t) {
-    throw Exit{};
-}
 
 // Starts the program on 128 simulated Zen 3 processors and opens the live page, once.
 void open_live_page() {
     static bool open = false;
     if (open) return;
     open = true;
-    setenv("QUILM_SIM", "fam19h,cores=128", 1);
-    app::startup.exit_process = leave;
-    try {
-        app::run_program();
-    } catch (const Exit&) {
-    }
-    InitializeOls();
+    bench::start_program("fam19h,cores=128");
     app::watch_page.tick_ms = 0; // the benchmark refreshes the page itself
     app::open_watch_page();
 }
