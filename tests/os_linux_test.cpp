@@ -27,8 +27,7 @@ TEST(OsLinux, ModulePathAndCommandLine) {
     const uint32_t n = platform::os_module_path(full, sizeof full);
     ASSERT_TRUE(n > 0 && n < sizeof full) << n;
     const std::string path(full);
-    EXPECT_EQ(path.size(), n);
-    EXPECT_EQ(path.substr(path.rfind('/') + 1), "os_linux_test");
+    EXPECT_EQ(std::tuple(path.size(), path.substr(path.rfind('/') + 1)), std::tuple(n, "os_linux_test"));
 
     // The buffer size, the length returned, the text left in the buffer.
     const std::tuple<uint32_t, uint32_t, std::string> cases[] = {
@@ -142,10 +141,9 @@ TEST(SystemFacts, ReadFromProcAndSys) {
         if (c.lockdown) put("sys/kernel/security/lockdown", c.lockdown);
         platform::SystemFacts facts;
         platform::system_facts(root.c_str(), &facts);
-        EXPECT_EQ(facts.privileged, c.privileged);
-        EXPECT_EQ(facts.msr_device, c.msr);
-        EXPECT_STREQ(facts.allow_writes, c.allow_writes ? c.allow_writes : "");
-        EXPECT_STREQ(facts.lockdown, c.mode);
+        EXPECT_EQ(std::tuple(facts.privileged, facts.msr_device, std::string(facts.allow_writes),
+                             std::string(facts.lockdown)),
+                  std::tuple(c.privileged, c.msr, std::string(c.allow_writes ? c.allow_writes : ""), c.mode));
     }
     std::filesystem::remove_all(root);
 }

@@ -24,6 +24,12 @@ uint64_t fixed_clock() {
     return fixed_ns;
 }
 
+// Lets `ns` nanoseconds pass on the fixed clock and takes the next reading.
+void sample_after(uint64_t ns) {
+    fixed_ns += ns;
+    app::watch_sample();
+}
+
 // A reading as the test expects it; -1 for unknown (null in JSON).
 struct Expected {
     Clock clock;
@@ -31,13 +37,11 @@ struct Expected {
 };
 
 void expect_core(const app::CoreReading& r, const Expected& e) {
-    EXPECT_EQ(r.clock, e.clock);
-    EXPECT_EQ(r.clock == Clock::value ? int64_t(r.mhz) : 0, e.mhz);
-    EXPECT_EQ(r.busy_known ? int64_t(r.busy) : -1, e.busy);
-    EXPECT_EQ(r.pstate, e.pstate);
-    EXPECT_EQ(r.request_mhz.state == app::Quantity::value ? r.request_mhz.amount : -1, e.request_centi_mhz);
-    EXPECT_EQ(r.request_volts.state == app::Quantity::value ? r.request_volts.amount : -1,
-              e.request_microvolts_x10);
+    const auto known = [](const app::Quantity& q) { return q.state == app::Quantity::value ? q.amount : -1; };
+    EXPECT_EQ(std::tuple(r.clock, r.clock == Clock::value ? int64_t(r.mhz) : 0,
+                         r.busy_known ? int64_t(r.busy) : -1, int(r.pstate), known(r.request_mhz),
+                         known(r.request_volts)),
+              std::tuple(e.clock, e.mhz, e.busy, e.pstate, e.request_centi_mhz, e.request_microvolts_x10));
 }
 
 class WatchSim : public test::AppTest {};
@@ -74,10 +78,7 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         platform::sim_set_clock(fixed_clock);
         app::watch.clock_ns = fixed_clock;
         app::watch_begin();
-        for (int second = 0; second < 2; ++second) {
-            fixed_ns += 1000000000;
-            app::watch_sample();
-        }
+        for (int second = 0; second < 2; ++second) sample_after(1000000000);
         const app::WatchSample& s = app::watch.sample;
         ASSERT_EQ(s.count, app::startup.processor_count);
         for (uint32_t p = 0; p < s.count; ++p) expect_core(s.cores[p], c.core);
@@ -198,8 +199,7 @@ TEST_F(WatchMsr, CountersStatusAndMissingRegisters) {
         counters(c.after[0], c.after[1], c.after[2]);
         if (c.status != 0)
             fake.regs[{0, c.family >= 0x17 ? app::MSR_HW_PSTATE : app::MSR_COFVID_STATUS}] = c.status;
-        fixed_ns += g;
-        app::watch_sample();
+        sample_after(g);
         expect_core(app::watch.sample.cores[0], c.core);
         // Processor 1 has no registers at all.
         expect_core(app::watch.sample.cores[1], {Clock::unknown, 0, -1, -1, -1, -1});
@@ -220,12 +220,10 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     for (int i = 0; i < 4; ++i) config[0xA4 + i] = char(curtmp >> 8 * i);
     file("/pci/0000:00:18.3/config", config);
     begin(0x15, 0x10);
-    fixed_ns += 1000000000;
-    app::watch_sample();
+    sample_after(1000000000);
     const app::WatchSample& s = app::watch.sample;
-    EXPECT_TRUE(s.celsius_known && s.watts_known);
-    EXPECT_EQ(s.millicelsius, 12000);
-    EXPECT_EQ(s.milliwatts, 45500u);
+    EXPECT_EQ(std::tuple(s.celsius_known, s.watts_known, s.millicelsius, s.milliwatts),
+              std::tuple(true, true, 12000, 45500u));
 
     // k10temp wins over the northbridge; a Zen package's energy counter wraps.
     file("/sys/class/hwmon/hwmon2/name", "k10temp\n");
@@ -235,10 +233,8 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     fake.regs[{0, app::MSR_PACKAGE_ENERGY}] = 0xFFFF0000;
     begin(0x19, 0x21);
     fake.regs[{0, app::MSR_PACKAGE_ENERGY}] = 0x0000FFFF; // 0x1FFFF units of 2^-16 J: 2 J
-    fixed_ns += 1000000000;
-    app::watch_sample();
-    EXPECT_EQ(s.millicelsius, 57125);
-    EXPECT_TRUE(s.watts_known);
+    sample_after(1000000000);
+    EXPECT_EQ(std::tuple(s.millicelsius, s.watts_known), std::tuple(57125, true));
     EXPECT_NEAR(s.milliwatts, 2000, 1);
 
     // Without sensors, northbridge or energy registers nothing is known; the metrics leave it out.
@@ -247,8 +243,7 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     counters(1000, 500, 500);
     begin(0x19, 0x21);
     counters(3601000, 1800500, 900500);
-    fixed_ns += 1000000;
-    app::watch_sample();
+    sample_after(1000000);
     EXPECT_FALSE(s.celsius_known || s.watts_known);
     char text[4096];
     const std::string metrics(text, app::format_metrics(text, sizeof text));
