@@ -1,6 +1,7 @@
 // The live view's readings: on the simulated processors of every layout family, and
 // on the msr driver's path over fake processors, fake hwmon devices and a fake
 // northbridge; the Prometheus text of a sample.
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -51,12 +52,9 @@ class WatchSim : public test::AppTest {};
 // requested operating point decoded with another layout's fields, volts from a guessed layout,
 // package readings missing where the simulator gives them or made up where it does not.
 TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
-    struct {
-        const char* sim;
-        Expected core;
-        int32_t millicelsius;
-        bool watts;
-    } cases[] = {
+    // The simulated processor; the reading of each of its cores; the package's temperature and whether
+    // its power is known.
+    const std::tuple<const char*, Expected, int32_t, bool> cases[] = {
         {"fam19h,load=100", {Clock::value, 3600, 1000, 0, 360000, 135000}, 45000, true},
         {"fam19h,load=100,current=2", {Clock::value, 1600, 1000, 2, 160000, 100000}, 45000, true},
         {"fam19h,load=0", {Clock::idle, 0, 0, 0, 360000, 135000}, 45000, true},
@@ -68,9 +66,9 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         {"fam12h,current=3", {Clock::value, 1100, 500, 3, 110000, 111250}, 45000, false},
     };
     std::vector<uint32_t> milliwatts;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        reset(c.sim);
+    for (const auto& [sim, core, millicelsius, watts] : cases) {
+        SCOPED_TRACE(sim);
+        reset(sim);
         testing::internal::CaptureStderr();
         ASSERT_EQ(app::open_processor(), nullptr);
         testing::internal::GetCapturedStderr();
@@ -81,9 +79,9 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         for (int second = 0; second < 2; ++second) sample_after(1000000000);
         const app::WatchSample& s = app::watch.sample;
         ASSERT_EQ(s.count, app::startup.processor_count);
-        for (uint32_t p = 0; p < s.count; ++p) expect_core(s.cores[p], c.core);
+        for (uint32_t p = 0; p < s.count; ++p) expect_core(s.cores[p], core);
         EXPECT_EQ(std::tuple(s.celsius_known, s.millicelsius, s.watts_known),
-                  std::tuple(true, c.millicelsius, c.watts));
+                  std::tuple(true, millicelsius, watts));
         milliwatts.push_back(s.milliwatts);
         DeinitializeOls();
     }
@@ -164,13 +162,9 @@ class WatchMsr : public testing::Test {
 // register read as 0, the P-state or request from the wrong bits (the 8-bit VID's top bit at 20).
 TEST_F(WatchMsr, CountersStatusAndMissingRegisters) {
     constexpr uint64_t g = 1000000000;
-    struct {
-        const char* name;
-        uint8_t family, model;
-        uint64_t after[3]; // tsc, mperf, aperf; before: 1e9, 5e8, 5e8
-        uint64_t status;   // C001_0071 before Zen, C001_0293 on Zen; 0: missing
-        Expected core;
-    } cases[] = {
+    // The case; family and model; the counters afterwards (TSC, MPERF, APERF; before: 1e9, 5e8, 5e8); the
+    // status register (C001_0071 before Zen, C001_0293 on Zen; 0: missing); processor 0's reading.
+    const std::tuple<const char*, uint8_t, uint8_t, std::array<uint64_t, 3>, uint64_t, Expected> cases[] = {
         // clang-format off
         {"zen: TSC rate 3600 MHz, half busy, half clock", 0x19, 0x21,
          {g + 3600000000, g / 2 + 1800000000, g / 2 + 900000000}, (0x8000000059080890 & 0x3FFFFF) | 1 << 22,
@@ -187,20 +181,20 @@ TEST_F(WatchMsr, CountersStatusAndMissingRegisters) {
          1 << 20 | 3 << 16 | 0x10 << 9 | 22, {Clock::value, 3000, 100, 3, 380000, 65000}},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, family, model, after, status, core] : cases) {
+        SCOPED_TRACE(name);
         fake = FakeProcessors{};
         app::reset_watch();
         counters(g, g / 2, g / 2);
         // Before Zen the reference is P0's definition: Fid 14, (14 + 16) * 100 MHz.
         app::pstate.table.reg_low[0] = 14;
         app::pstate.pstate_count = 1;
-        begin(c.family, c.model);
-        counters(c.after[0], c.after[1], c.after[2]);
-        if (c.status != 0)
-            fake.regs[{0, c.family >= 0x17 ? app::MSR_HW_PSTATE : app::MSR_COFVID_STATUS}] = c.status;
+        begin(family, model);
+        counters(after[0], after[1], after[2]);
+        if (status != 0)
+            fake.regs[{0, family >= 0x17 ? app::MSR_HW_PSTATE : app::MSR_COFVID_STATUS}] = status;
         sample_after(g);
-        expect_core(app::watch.sample.cores[0], c.core);
+        expect_core(app::watch.sample.cores[0], core);
         // Processor 1 has no registers at all.
         expect_core(app::watch.sample.cores[1], {Clock::unknown, 0, -1, -1, -1, -1});
     }
