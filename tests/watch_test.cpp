@@ -112,6 +112,7 @@ class WatchMsr : public testing::Test {
   protected:
     const std::string root =
         testing::TempDir() + "quilm_watch_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string pci_root = root + "/pci";
     void SetUp() override {
         unsetenv("QUILM_SIM");
         platform::msr.device = &fake_device;
@@ -138,7 +139,6 @@ class WatchMsr : public testing::Test {
     void begin(uint8_t family, uint8_t model) {
         app::choose_layout(family, model);
         app::watch.clock_ns = fixed_clock;
-        pci_root = root + "/pci";
         platform::pci.devices = pci_root.c_str();
         app::watch.hwmon_root = root.c_str();
         app::watch_begin();
@@ -154,7 +154,6 @@ class WatchMsr : public testing::Test {
         fake.regs[{0, app::MSR_MPERF}] = mperf;
         fake.regs[{0, app::MSR_APERF}] = aperf;
     }
-    std::string pci_root;
 };
 
 // Catches: MHz from the wrong ratio or reference (P0's definition before Zen, the measured TSC rate on
