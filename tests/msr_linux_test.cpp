@@ -112,14 +112,10 @@ class MsrDriver : public testing::Test {
 // missing; a reason told without what to do, twice, or not at all; devices left open after a
 // failed start or after closing; processors named past a gap or past 1024.
 TEST_F(MsrDriver, OpeningNamesProcessorsUpToTheFirstGap) {
-    struct Case {
-        uint32_t online, failing; // processors online; mask of those whose open fails with `error`
-        int error, initialized;   // and the InitializeOls result
-        uint32_t status, named;   // GetDllStatus; processors open without a gap from processor 0
-        int open;                 // devices left open
-        const char* words;        // expected in the single stderr line, nullptr for silence
-    };
-    const Case cases[] = {
+    // Processors online; the mask of those whose open fails with the error; the InitializeOls result;
+    // GetDllStatus; processors open without a gap from processor 0; devices left open; the words
+    // expected in the single stderr line, nullptr for silence.
+    const std::tuple<uint32_t, uint32_t, int, int, uint32_t, uint32_t, int, const char*> cases[] = {
         {4, 0x0, 0, 1, 0, 4, 4, nullptr},
         {1090, 0x0, 0, 1, 0, 1024, 1024, nullptr}, // beyond the most the driver opens
         {4, 0x1, ENOENT, 0, 1, 0, 0,
@@ -131,17 +127,17 @@ TEST_F(MsrDriver, OpeningNamesProcessorsUpToTheFirstGap) {
         {4, 0xE, ENXIO, 1, 1, 1, 1, "/dev/cpu/1/msr: no such processor"},       // three failures, one line
         {4, 0x2, EBUSY, 1, 1, 1, 3, "/dev/cpu/1/msr: Device or resource busy"}, // a gap; any other reason
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.online << " online, failing " << c.failing << " " << c.error);
+    for (const auto& [online, failing, error, initialized, dll_status, named, left_open, words] : cases) {
+        SCOPED_TRACE(testing::Message() << online << " online, failing " << failing << " " << error);
         SetUp();
-        fake.count = c.online;
-        for (uint32_t p = 0; p < 4; ++p) fake.open_error[p] = c.failing >> p & 1 ? c.error : 0;
+        fake.count = online;
+        for (uint32_t p = 0; p < 4; ++p) fake.open_error[p] = failing >> p & 1 ? error : 0;
         testing::internal::CaptureStderr();
-        const int initialized = platform::msr_initialize();
-        expect_told(testing::internal::GetCapturedStderr(), c.words);
-        EXPECT_EQ(std::tuple(initialized, platform::msr_status(), platform::msr_processor_count(),
+        const int result = platform::msr_initialize();
+        expect_told(testing::internal::GetCapturedStderr(), words);
+        EXPECT_EQ(std::tuple(result, platform::msr_status(), platform::msr_processor_count(),
                              fake.opens - fake.closes),
-                  std::tuple(c.initialized, c.status, c.named, c.open));
+                  std::tuple(initialized, dll_status, named, left_open));
         platform::msr_deinitialize();
         EXPECT_EQ(std::tuple(platform::msr_processor_count(), fake.opens - fake.closes), std::tuple(0u, 0));
     }
