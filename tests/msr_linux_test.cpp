@@ -112,14 +112,10 @@ class MsrDriver : public testing::Test {
 // missing; a reason told without what to do, twice, or not at all; devices left open after a
 // failed start or after closing; processors named past a gap or past 1024.
 TEST_F(MsrDriver, OpeningNamesProcessorsUpToTheFirstGap) {
-    struct Case {
-        uint32_t online, failing; // processors online; mask of those whose open fails with `error`
-        int error, initialized;   // and the InitializeOls result
-        uint32_t status, named;   // GetDllStatus; processors open without a gap from processor 0
-        int open;                 // devices left open
-        const char* words;        // expected in the single stderr line, nullptr for silence
-    };
-    const Case cases[] = {
+    // Processors online; the mask of those whose open fails with the error; the InitializeOls result;
+    // GetDllStatus; processors open without a gap from processor 0; devices left open; the words
+    // expected in the single stderr line, nullptr for silence.
+    const std::tuple<uint32_t, uint32_t, int, int, uint32_t, uint32_t, int, const char*> cases[] = {
         {4, 0x0, 0, 1, 0, 4, 4, nullptr},
         {1090, 0x0, 0, 1, 0, 1024, 1024, nullptr}, // beyond the most the driver opens
         {4, 0x1, ENOENT, 0, 1, 0, 0,
@@ -131,20 +127,19 @@ TEST_F(MsrDriver, OpeningNamesProcessorsUpToTheFirstGap) {
         {4, 0xE, ENXIO, 1, 1, 1, 1, "/dev/cpu/1/msr: no such processor"},       // three failures, one line
         {4, 0x2, EBUSY, 1, 1, 1, 3, "/dev/cpu/1/msr: Device or resource busy"}, // a gap; any other reason
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.online << " online, failing " << c.failing << " " << c.error);
+    for (const auto& [online, failing, error, initialized, dll_status, named, left_open, words] : cases) {
+        SCOPED_TRACE(testing::Message() << online << " online, failing " << failing << " " << error);
         SetUp();
-        fake.count = c.online;
-        for (uint32_t p = 0; p < 4; ++p) fake.open_error[p] = c.failing >> p & 1 ? c.error : 0;
+        fake.count = online;
+        for (uint32_t p = 0; p < 4; ++p) fake.open_error[p] = failing >> p & 1 ? error : 0;
         testing::internal::CaptureStderr();
-        const int initialized = platform::msr_initialize();
-        expect_told(testing::internal::GetCapturedStderr(), c.words);
-        EXPECT_EQ(std::tuple(initialized, platform::msr_status(), platform::msr_processor_count(),
+        const int result = platform::msr_initialize();
+        expect_told(testing::internal::GetCapturedStderr(), words);
+        EXPECT_EQ(std::tuple(result, platform::msr_status(), platform::msr_processor_count(),
                              fake.opens - fake.closes),
-                  std::tuple(c.initialized, c.status, c.named, c.open));
+                  std::tuple(initialized, dll_status, named, left_open));
         platform::msr_deinitialize();
-        EXPECT_EQ(platform::msr_processor_count(), 0u);
-        EXPECT_EQ(fake.opens, fake.closes);
+        EXPECT_EQ(std::tuple(platform::msr_processor_count(), fake.opens - fake.closes), std::tuple(0u, 0));
     }
 }
 
@@ -160,13 +155,12 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
     constexpr int by_mask = -1;
     struct Case {
         uint32_t index;
-        int processor;     // by_mask, or the one processor written
-        uint64_t mask;     // the processors written by mask
-        int result;        // of the write
-        uint64_t held;     // processors holding the value afterwards
-        const char* words; // the single stderr line, nullptr for silence
-        uint64_t value = v;
-        uint64_t failing = 0; // processors whose write fails with `error`
+        int processor;                   // by_mask, or the one processor written
+        uint64_t mask;                   // the processors written by mask
+        int result;                      // of the write
+        uint64_t held;                   // processors holding the value afterwards
+        const char* words;               // the single stderr line, nullptr for silence
+        uint64_t value = v, failing = 0; // and the processors whose write fails with `error`
         int error = 0;
         uint64_t hwcr[2] = {zen, zen}; // HWCR of processors 0 and 1 before the write, 0 for none
     };
@@ -195,16 +189,7 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
         {hwcr, by_mask, 0x3, 0, 0x0, nullptr, locked | 1 << 25},
         {hwcr, by_mask, 0x1, 1, 0x1, nullptr, zen, 0, 0, {locked, locked}},     // puts bit 21 back
         {hwcr, by_mask, 0x3, 0, 0x1, nullptr, locked, 0, 0, {zen, 0x09000010}}, // each against its own
-        {hwcr,
-         0,
-         0,
-         0,
-         0x0,
-         "register C0010015 on processor 0: the register does not exist",
-         locked,
-         0,
-         0,
-         {0, 0}},
+        {hwcr, 0, 0, 0, 0x0, "C0010015 on processor 0: the register does not exist", locked, 0, 0, {0, 0}},
         {hwcr, by_mask, 0x2, 0, 0x0, nullptr, locked, 0x2, EPERM},
         {0xC0010064, by_mask, 0xF, 0, 0x7, nullptr, v, 0x8, EIO}, // told with HWCR's
     };
@@ -241,24 +226,21 @@ TEST_F(MsrDriver, WritesReachTheirProcessorsAndRefuseTheRest) {
 // taken, an unaligned register or one beyond configuration space read), the wrong file for a
 // bus, device or function, a big-endian word, or a value changed by a failed read.
 TEST_F(MsrDriver, PciReadsFourBytesOrFails) {
-    struct Case {
-        uint32_t address, reg;
-        int result;
+    // The bus, device and function; the register; whether it reads.
+    // clang-format off
+    const std::tuple<uint32_t, uint32_t, int> cases[] = {
+        {0xC3, 0xA0, 1}, {0xC3, 0xFFC, 1}, {0xC3, 0xA2, 0}, // not a multiple of 4
+        {0xC3, 0x1000, 0},                                  // beyond configuration space
+        {0xC4, 0x3C, 1}, {0xC4, 0x40, 0},                   // beyond what a user who is not root may read
+        {0xC2, 0xA0, 0}, {0xC5, 0xA0, 0},                   // two bytes left; no such function
+        {0x1AFF, 0xFC, 1}, {0x100C3, 0xA0, 0},              // bus 1Ah device 1Fh function 7; no bus past FFh
     };
-    const Case cases[] = {
-        {0xC3, 0xA0, 1},    {0xC3, 0xFFC, 1}, {0xC3, 0xA2, 0}, // not a multiple of 4
-        {0xC3, 0x1000, 0},                                     // beyond configuration space
-        {0xC4, 0x3C, 1},    {0xC4, 0x40, 0},                   // beyond what a user who is not root may read
-        {0xC2, 0xA0, 0},                                       // two bytes left
-        {0xC5, 0xA0, 0},                                       // no such function
-        {0x1AFF, 0xFC, 1},                                     // bus 1Ah, device 1Fh, function 7
-        {0x100C3, 0xA0, 0},                                    // no bus above FFh
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.address << " " << c.reg);
+    // clang-format on
+    for (const auto& [address, reg, result] : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << address << " " << reg);
         uint32_t value = 0xDEADBEEF;
-        EXPECT_EQ(platform::pci_read_config(c.address, c.reg, &value), c.result);
-        EXPECT_EQ(value, c.result ? word(c.reg) : 0xDEADBEEF);
+        EXPECT_EQ(platform::pci_read_config(address, reg, &value), result);
+        EXPECT_EQ(value, result ? word(reg) : 0xDEADBEEF);
     }
 }
 

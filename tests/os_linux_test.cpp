@@ -27,8 +27,7 @@ TEST(OsLinux, ModulePathAndCommandLine) {
     const uint32_t n = platform::os_module_path(full, sizeof full);
     ASSERT_TRUE(n > 0 && n < sizeof full) << n;
     const std::string path(full);
-    EXPECT_EQ(path.size(), n);
-    EXPECT_EQ(path.substr(path.rfind('/') + 1), "os_linux_test");
+    EXPECT_EQ(std::tuple(path.size(), path.substr(path.rfind('/') + 1)), std::tuple(n, "os_linux_test"));
 
     // The buffer size, the length returned, the text left in the buffer.
     const std::tuple<uint32_t, uint32_t, std::string> cases[] = {
@@ -116,36 +115,31 @@ TEST(OsLinux, ExitFlushesAndThreadsRun) {
 // Catches: a capability, driver, parameter or lockdown mode misread from the system's files.
 TEST(SystemFacts, ReadFromProcAndSys) {
     const std::filesystem::path root = std::filesystem::temp_directory_path() / "quilm_facts";
-    struct {
-        const char* cap_eff;      // CapEff of /proc/self/status, nullptr: no such line
-        const char* allow_writes; // nullptr: no such parameter
-        const char* lockdown;     // nullptr: no lockdown file
-        bool msr, privileged;     // /dev/cpu/0/msr exists; and the facts read
-        const char* mode;         // the lockdown mode read
-    } cases[] = {
+    // CapEff of /proc/self/status, msr.allow_writes and the lockdown file (nullptr: no such line,
+    // parameter or file); whether /dev/cpu/0/msr exists; the privilege and the lockdown mode read.
+    const std::tuple<const char*, const char*, const char*, bool, bool, const char*> cases[] = {
         {"000001ffffffffff", "on", "[none] integrity confidentiality\n", true, true, "none"},
         {"0000000000020000", "default", "none [integrity] confidentiality\n", true, true, "integrity"},
         {"0000000000000000", "off", nullptr, false, false, ""},
         {nullptr, nullptr, "none integrity [confidentiality]\n", false, false, "confidentiality"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
+    for (const auto& [cap_eff, allow_writes, lockdown, msr, privileged, mode] : cases) {
+        SCOPED_TRACE(mode);
         std::filesystem::remove_all(root);
         auto put = [&](const char* path, const std::string& text) {
             std::filesystem::create_directories((root / path).parent_path());
             std::ofstream(root / path) << text;
         };
         put("proc/self/status",
-            std::string("Name:\tquilm\n") + (c.cap_eff ? "CapEff:\t" + std::string(c.cap_eff) : ""));
-        if (c.msr) put("dev/cpu/0/msr", "");
-        if (c.allow_writes) put("sys/module/msr/parameters/allow_writes", c.allow_writes + std::string("\n"));
-        if (c.lockdown) put("sys/kernel/security/lockdown", c.lockdown);
+            std::string("Name:\tquilm\n") + (cap_eff ? "CapEff:\t" + std::string(cap_eff) : ""));
+        if (msr) put("dev/cpu/0/msr", "");
+        if (allow_writes) put("sys/module/msr/parameters/allow_writes", allow_writes + std::string("\n"));
+        if (lockdown) put("sys/kernel/security/lockdown", lockdown);
         platform::SystemFacts facts;
         platform::system_facts(root.c_str(), &facts);
-        EXPECT_EQ(facts.privileged, c.privileged);
-        EXPECT_EQ(facts.msr_device, c.msr);
-        EXPECT_STREQ(facts.allow_writes, c.allow_writes ? c.allow_writes : "");
-        EXPECT_STREQ(facts.lockdown, c.mode);
+        EXPECT_EQ(std::tuple(facts.privileged, facts.msr_device, std::string(facts.allow_writes),
+                             std::string(facts.lockdown)),
+                  std::tuple(privileged, msr, std::string(allow_writes ? allow_writes : ""), mode));
     }
     std::filesystem::remove_all(root);
 }

@@ -1,6 +1,7 @@
 // The live view's readings: on the simulated processors of every layout family, and
 // on the msr driver's path over fake processors, fake hwmon devices and a fake
 // northbridge; the Prometheus text of a sample.
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +25,12 @@ uint64_t fixed_clock() {
     return fixed_ns;
 }
 
+// Lets `ns` nanoseconds pass on the fixed clock and takes the next reading.
+void sample_after(uint64_t ns) {
+    fixed_ns += ns;
+    app::watch_sample();
+}
+
 // A reading as the test expects it; -1 for unknown (null in JSON).
 struct Expected {
     Clock clock;
@@ -31,13 +38,11 @@ struct Expected {
 };
 
 void expect_core(const app::CoreReading& r, const Expected& e) {
-    EXPECT_EQ(r.clock, e.clock);
-    EXPECT_EQ(r.clock == Clock::value ? int64_t(r.mhz) : 0, e.mhz);
-    EXPECT_EQ(r.busy_known ? int64_t(r.busy) : -1, e.busy);
-    EXPECT_EQ(r.pstate, e.pstate);
-    EXPECT_EQ(r.request_mhz.state == app::Quantity::value ? r.request_mhz.amount : -1, e.request_centi_mhz);
-    EXPECT_EQ(r.request_volts.state == app::Quantity::value ? r.request_volts.amount : -1,
-              e.request_microvolts_x10);
+    const auto known = [](const app::Quantity& q) { return q.state == app::Quantity::value ? q.amount : -1; };
+    EXPECT_EQ(std::tuple(r.clock, r.clock == Clock::value ? int64_t(r.mhz) : 0,
+                         r.busy_known ? int64_t(r.busy) : -1, int(r.pstate), known(r.request_mhz),
+                         known(r.request_volts)),
+              std::tuple(e.clock, e.mhz, e.busy, e.pstate, e.request_centi_mhz, e.request_microvolts_x10));
 }
 
 class WatchSim : public test::AppTest {};
@@ -47,12 +52,9 @@ class WatchSim : public test::AppTest {};
 // requested operating point decoded with another layout's fields, volts from a guessed layout,
 // package readings missing where the simulator gives them or made up where it does not.
 TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
-    struct {
-        const char* sim;
-        Expected core;
-        int32_t millicelsius;
-        bool watts;
-    } cases[] = {
+    // The simulated processor; the reading of each of its cores; the package's temperature and whether
+    // its power is known.
+    const std::tuple<const char*, Expected, int32_t, bool> cases[] = {
         {"fam19h,load=100", {Clock::value, 3600, 1000, 0, 360000, 135000}, 45000, true},
         {"fam19h,load=100,current=2", {Clock::value, 1600, 1000, 2, 160000, 100000}, 45000, true},
         {"fam19h,load=0", {Clock::idle, 0, 0, 0, 360000, 135000}, 45000, true},
@@ -64,9 +66,9 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         {"fam12h,current=3", {Clock::value, 1100, 500, 3, 110000, 111250}, 45000, false},
     };
     std::vector<uint32_t> milliwatts;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        reset(c.sim);
+    for (const auto& [sim, core, millicelsius, watts] : cases) {
+        SCOPED_TRACE(sim);
+        reset(sim);
         testing::internal::CaptureStderr();
         ASSERT_EQ(app::open_processor(), nullptr);
         testing::internal::GetCapturedStderr();
@@ -74,15 +76,12 @@ TEST_F(WatchSim, EveryProcessorFollowsItsPstateAndTheLoad) {
         platform::sim_set_clock(fixed_clock);
         app::watch.clock_ns = fixed_clock;
         app::watch_begin();
-        for (int second = 0; second < 2; ++second) {
-            fixed_ns += 1000000000;
-            app::watch_sample();
-        }
+        for (int second = 0; second < 2; ++second) sample_after(1000000000);
         const app::WatchSample& s = app::watch.sample;
         ASSERT_EQ(s.count, app::startup.processor_count);
-        for (uint32_t p = 0; p < s.count; ++p) expect_core(s.cores[p], c.core);
+        for (uint32_t p = 0; p < s.count; ++p) expect_core(s.cores[p], core);
         EXPECT_EQ(std::tuple(s.celsius_known, s.millicelsius, s.watts_known),
-                  std::tuple(true, c.millicelsius, c.watts));
+                  std::tuple(true, millicelsius, watts));
         milliwatts.push_back(s.milliwatts);
         DeinitializeOls();
     }
@@ -113,6 +112,7 @@ class WatchMsr : public testing::Test {
   protected:
     const std::string root =
         testing::TempDir() + "quilm_watch_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string pci_root = root + "/pci";
     void SetUp() override {
         unsetenv("QUILM_SIM");
         platform::msr.device = &fake_device;
@@ -139,7 +139,6 @@ class WatchMsr : public testing::Test {
     void begin(uint8_t family, uint8_t model) {
         app::choose_layout(family, model);
         app::watch.clock_ns = fixed_clock;
-        pci_root = root + "/pci";
         platform::pci.devices = pci_root.c_str();
         app::watch.hwmon_root = root.c_str();
         app::watch_begin();
@@ -155,7 +154,6 @@ class WatchMsr : public testing::Test {
         fake.regs[{0, app::MSR_MPERF}] = mperf;
         fake.regs[{0, app::MSR_APERF}] = aperf;
     }
-    std::string pci_root;
 };
 
 // Catches: MHz from the wrong ratio or reference (P0's definition before Zen, the measured TSC rate on
@@ -163,13 +161,9 @@ class WatchMsr : public testing::Test {
 // register read as 0, the P-state or request from the wrong bits (the 8-bit VID's top bit at 20).
 TEST_F(WatchMsr, CountersStatusAndMissingRegisters) {
     constexpr uint64_t g = 1000000000;
-    struct {
-        const char* name;
-        uint8_t family, model;
-        uint64_t after[3]; // tsc, mperf, aperf; before: 1e9, 5e8, 5e8
-        uint64_t status;   // C001_0071 before Zen, C001_0293 on Zen; 0: missing
-        Expected core;
-    } cases[] = {
+    // The case; family and model; the counters afterwards (TSC, MPERF, APERF; before: 1e9, 5e8, 5e8); the
+    // status register (C001_0071 before Zen, C001_0293 on Zen; 0: missing); processor 0's reading.
+    const std::tuple<const char*, uint8_t, uint8_t, std::array<uint64_t, 3>, uint64_t, Expected> cases[] = {
         // clang-format off
         {"zen: TSC rate 3600 MHz, half busy, half clock", 0x19, 0x21,
          {g + 3600000000, g / 2 + 1800000000, g / 2 + 900000000}, (0x8000000059080890 & 0x3FFFFF) | 1 << 22,
@@ -186,21 +180,20 @@ TEST_F(WatchMsr, CountersStatusAndMissingRegisters) {
          1 << 20 | 3 << 16 | 0x10 << 9 | 22, {Clock::value, 3000, 100, 3, 380000, 65000}},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, family, model, after, status, core] : cases) {
+        SCOPED_TRACE(name);
         fake = FakeProcessors{};
         app::reset_watch();
         counters(g, g / 2, g / 2);
         // Before Zen the reference is P0's definition: Fid 14, (14 + 16) * 100 MHz.
         app::pstate.table.reg_low[0] = 14;
         app::pstate.pstate_count = 1;
-        begin(c.family, c.model);
-        counters(c.after[0], c.after[1], c.after[2]);
-        if (c.status != 0)
-            fake.regs[{0, c.family >= 0x17 ? app::MSR_HW_PSTATE : app::MSR_COFVID_STATUS}] = c.status;
-        fixed_ns += g;
-        app::watch_sample();
-        expect_core(app::watch.sample.cores[0], c.core);
+        begin(family, model);
+        counters(after[0], after[1], after[2]);
+        if (status != 0)
+            fake.regs[{0, family >= 0x17 ? app::MSR_HW_PSTATE : app::MSR_COFVID_STATUS}] = status;
+        sample_after(g);
+        expect_core(app::watch.sample.cores[0], core);
         // Processor 1 has no registers at all.
         expect_core(app::watch.sample.cores[1], {Clock::unknown, 0, -1, -1, -1, -1});
     }
@@ -220,12 +213,10 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     for (int i = 0; i < 4; ++i) config[0xA4 + i] = char(curtmp >> 8 * i);
     file("/pci/0000:00:18.3/config", config);
     begin(0x15, 0x10);
-    fixed_ns += 1000000000;
-    app::watch_sample();
+    sample_after(1000000000);
     const app::WatchSample& s = app::watch.sample;
-    EXPECT_TRUE(s.celsius_known && s.watts_known);
-    EXPECT_EQ(s.millicelsius, 12000);
-    EXPECT_EQ(s.milliwatts, 45500u);
+    EXPECT_EQ(std::tuple(s.celsius_known, s.watts_known, s.millicelsius, s.milliwatts),
+              std::tuple(true, true, 12000, 45500u));
 
     // k10temp wins over the northbridge; a Zen package's energy counter wraps.
     file("/sys/class/hwmon/hwmon2/name", "k10temp\n");
@@ -235,10 +226,8 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     fake.regs[{0, app::MSR_PACKAGE_ENERGY}] = 0xFFFF0000;
     begin(0x19, 0x21);
     fake.regs[{0, app::MSR_PACKAGE_ENERGY}] = 0x0000FFFF; // 0x1FFFF units of 2^-16 J: 2 J
-    fixed_ns += 1000000000;
-    app::watch_sample();
-    EXPECT_EQ(s.millicelsius, 57125);
-    EXPECT_TRUE(s.watts_known);
+    sample_after(1000000000);
+    EXPECT_EQ(std::tuple(s.millicelsius, s.watts_known), std::tuple(57125, true));
     EXPECT_NEAR(s.milliwatts, 2000, 1);
 
     // Without sensors, northbridge or energy registers nothing is known; the metrics leave it out.
@@ -247,8 +236,7 @@ TEST_F(WatchMsr, PackageSensorsAndMetrics) {
     counters(1000, 500, 500);
     begin(0x19, 0x21);
     counters(3601000, 1800500, 900500);
-    fixed_ns += 1000000;
-    app::watch_sample();
+    sample_after(1000000);
     EXPECT_FALSE(s.celsius_known || s.watts_known);
     char text[4096];
     const std::string metrics(text, app::format_metrics(text, sizeof text));

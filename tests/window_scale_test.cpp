@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "platform/window_scale.h"
 
@@ -24,12 +25,8 @@ TEST(WindowScale, SettingOrScreenDecides) {
         EXPECT_EQ(platform::scale_setting(value), ScaleSetting::invalid) << value;
 
     constexpr auto automatic = ScaleSetting::automatic;
-    const struct {
-        const char* name;
-        ScaleSetting setting;
-        float dpi;
-        int window_height, screen_height, scale;
-    } cases[] = {
+    // The case; the setting; the screen's density; the window's and the screen's height; the scale chosen.
+    const std::tuple<const char*, ScaleSetting, float, int, int, int> cases[] = {
         {"dpi at the limit", automatic, 144, 400, 1080, 0},
         {"dpi just above", automatic, 144.5f, 400, 1080, 1},
         {"height exactly six windows", automatic, 96, 400, 2400, 0},
@@ -47,9 +44,9 @@ TEST(WindowScale, SettingOrScreenDecides) {
         {"invalid: the screen doubles", ScaleSetting::invalid, 200, 400, 2160, 1},
         {"invalid: the screen keeps 1:1", ScaleSetting::invalid, 96, 400, 1080, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(platform::window_scale(c.setting, c.dpi, c.window_height, c.screen_height), c.scale);
+    for (const auto& [name, setting, dpi, window_height, screen_height, scale] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(platform::window_scale(setting, dpi, window_height, screen_height), scale);
     }
 }
 
