@@ -2,6 +2,11 @@
 // processor gets, and the encoding of edited row bytes, round trip and bit-exact keep.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
+#include <tuple>
+#include <utility>
+
 #include "app/layouts.h"
 
 namespace {
@@ -14,9 +19,7 @@ using app::PstateRow;
 using app::Quantity;
 using Q = Quantity::State;
 
-const Layout& L(app::LayoutId id) {
-    return layouts[id];
-}
+constexpr auto L = [](app::LayoutId id) -> const Layout& { return layouts[id]; };
 
 // Catches: a wrong bit position, scale, offset or "off" threshold in any layout's formulas.
 TEST(Layouts, WorkedExamplesDecodeExactly) {
@@ -64,9 +67,10 @@ TEST(Layouts, WorkedExamplesDecodeExactly) {
                       std::pair(want.state, want.amount));
         }
     }
-    EXPECT_EQ(app::nb_voltage_of(L(app::LAYOUT_FAMILY10H), 0x800000583C00140E).amount, 117500);
-    EXPECT_EQ(app::divisor_quarters(L(app::LAYOUT_FAMILY14H), 0x0000000000000032), 4u * 3 + 2 + 4);
-    EXPECT_EQ(app::nb_voltage_of(L(app::LAYOUT_FAMILY10H_PVI), 0x0000000020000000).amount, 115000);
+    EXPECT_EQ(std::tuple(app::nb_voltage_of(L(LAYOUT_FAMILY10H), 0x800000583C00140E).amount,
+                         app::divisor_quarters(L(LAYOUT_FAMILY14H), 0x0000000000000032),
+                         app::nb_voltage_of(L(LAYOUT_FAMILY10H_PVI), 0x0000000020000000).amount),
+              std::tuple(117500, 4u * 3 + 2 + 4, 115000));
     // Family 14h: MHz only with the main PLL, 100 * (16 + 16) / 3.50.
     app::layout_state = {};
     EXPECT_EQ(app::frequency_of(L(app::LAYOUT_FAMILY14H), 0x0000000000000022).state, Q::unknown);
@@ -104,22 +108,19 @@ TEST(Layouts, ChoiceByFamilyAndModel) {
 
 // Catches: an uncertain Zen decoded with the wrong voltage encoding, or the guess made writable.
 TEST(Layouts, UncertainZenTakesThePlausibleVoltageEncoding) {
-    struct {
-        uint64_t rows[3];
-        const char* layout;
-    } cases[] = {
+    const std::pair<std::array<uint64_t, 3>, const char*> cases[] = {
         {{0x8000000059080890, 0x800000004C960C60, 0}, "zen-svi2"}, // SVI2 fits, SVI3 does not
         {{0x800000005E2FC898, 0x800000000018C860, 0}, "zen-svi3"}, // 1.2 V and 0.74 V; SVI2 gives 0.36 V
         {{0x8000000000000890, 0, 0}, "zen-svi2"},                  // neither: SVI2
         {{0, 0, 0}, "zen-svi2"},                                   // nothing enabled: both fit
     };
-    for (const auto& c : cases) {
+    for (const auto& [rows, layout] : cases) {
         uint32_t low[3], high[3];
-        for (int i = 0; i < 3; ++i) low[i] = uint32_t(c.rows[i]), high[i] = uint32_t(c.rows[i] >> 32);
+        for (int i = 0; i < 3; ++i) low[i] = uint32_t(rows[i]), high[i] = uint32_t(rows[i] >> 32);
         app::choose_layout(0x19, 0x44);
         app::refine_layout(low, high, 3);
-        EXPECT_STREQ(app::current_layout().name, c.layout);
-        EXPECT_FALSE(app::layout_writable());
+        EXPECT_EQ(std::pair(std::string(app::current_layout().name), app::layout_writable()),
+                  std::pair(std::string(layout), false));
     }
 }
 
@@ -131,14 +132,13 @@ TEST(Layouts, UncertainZenTakesThePlausibleVoltageEncoding) {
 TEST(Layouts, EveryShownByteRoundTripsAndUntouchedFieldsKeepTheirBits) {
     const uint64_t seeds[] = {0x8000000059080890, 0x800000015E2FC898, 0x3FFFFFF0FFFFFFFF,
                               0x80000000AAAAAAAA, 0x8000005200002A18, 0x000000000000F0C3};
-    auto top = [](Column c) {
-        return c == Column::legacy_multi ? 63
-               : c == Column::freq       ? 241
-               : c == Column::svi2       ? 248
-               : c == Column::svi3       ? 255
-               : c == Column::pvi        ? 62
-                                         : 124;
+    // The last slider byte of each kind of column.
+    // clang-format off
+    const auto top = [](Column c) {
+        return c == Column::legacy_multi ? 63 : c == Column::freq ? 241 : c == Column::svi2 ? 248
+             : c == Column::svi3 ? 255 : c == Column::pvi ? 62 : 124;
     };
+    // clang-format on
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.name);
         for (uint64_t seed : seeds) {
@@ -148,24 +148,25 @@ TEST(Layouts, EveryShownByteRoundTripsAndUntouchedFieldsKeepTheirBits) {
         }
         for (int column = 0; column < 2 && layout.writable; ++column) {
             const Column kind = column == 0 ? layout.multi : layout.vcore;
+            // The edited byte of the row, and the other column's.
+            uint8_t PstateRow::*edited = column == 0 ? &PstateRow::multi : &PstateRow::vcore;
+            uint8_t PstateRow::*other = column == 0 ? &PstateRow::vcore : &PstateRow::multi;
             const int first = kind == Column::legacy_multi ? 8 : kind == Column::legacy_vid ? 69 : 0;
             for (int byte = first; byte <= top(kind); ++byte) {
+                SCOPED_TRACE(testing::Message() << column << " " << byte);
                 uint64_t reg = 0x8000000059080890;
                 const PstateRow before = app::decode_row(layout, reg);
                 PstateRow row = before;
-                (column == 0 ? row.multi : row.vcore) = uint8_t(byte);
+                row.*edited = uint8_t(byte);
                 if (!app::encode_row(layout, row, reg)) {
                     EXPECT_EQ(reg, 0x8000000059080890u);
-                    EXPECT_TRUE(byte < 2 || (column == 0 && layout.freq == app::FreqKind::fid_did))
-                        << column << " " << byte;
+                    EXPECT_TRUE(byte < 2 || (column == 0 && layout.freq == app::FreqKind::fid_did));
                     continue;
                 }
                 const PstateRow back = app::decode_row(layout, reg);
-                EXPECT_TRUE(byte >= 2 || byte == (column == 0 ? before.multi : before.vcore))
-                    << column << " " << byte;
-                EXPECT_EQ(column == 0 ? back.multi : back.vcore, byte) << column;
-                EXPECT_EQ(column == 0 ? back.vcore : back.multi, column == 0 ? before.vcore : before.multi);
-                EXPECT_EQ(back.nb, before.nb);
+                EXPECT_TRUE(byte >= 2 || byte == before.*edited);
+                EXPECT_EQ(std::tuple(int(back.*edited), back.*other, back.nb),
+                          std::tuple(byte, before.*other, before.nb));
             }
         }
     }
