@@ -32,35 +32,32 @@ class MainWindow : public test::AppTest {
 };
 
 // Catches: a wrong widget count, a P-state row where an empty row belongs or the other way round,
-// a wrong row number or group, the button bar outside group 1 or without its redraw flag.
-TEST_F(MainWindow, LayoutForEveryPstateCount) {
-    // The processor, its P-state count, the group of its P-state rows.
-    for (auto [sim, n, group] :
-         {std::tuple{"fam10h,pstates=2", 2u, 2}, {"fam10h", 5, 2}, {"fam15h", 8, 6}, {"fam19h", 8, 9}}) {
+// a wrong row number or group, the button bar outside group 1 or without its redraw flag, and Tab
+// visiting the controls out of order, skipping one, stopping on an empty row or not ending on none.
+TEST_F(MainWindow, LayoutAndTabOrderForEveryPstateCount) {
+    // The processor, its P-state count, the group of its P-state rows (2: with a northbridge column).
+    for (auto [sim, n, group] : {std::tuple{"fam10h,pstates=2", 2u, 2},
+                                 {"fam15h,pstates=2", 2, 6},
+                                 {"fam10h", 5, 2},
+                                 {"fam15h", 8, 6},
+                                 {"fam19h", 8, 9}}) {
         SCOPED_TRACE(sim);
         start_quietly(sim);
         ASSERT_EQ(widgets.used_length, 4 * (19 + 5 * n + (group == 9 ? 1 : 0)));
+        std::vector<std::pair<int, int>> tab_order = {{376, 8}, {434, 8}};
         for (uint32_t i = 0; i < 8; ++i) {
-            const int32_t label = at(8, 68 + 36 * int(i) + 8);
+            const int y = 68 + 36 * int(i), label = at(8, y + 8);
             ASSERT_NE(label, -1) << i;
             EXPECT_EQ(std::pair(int(wrow(label)), int(wgroup(label))), std::pair(int(i), i < n ? group : 4));
+            if (i < n) tab_order.insert(tab_order.end(), {{8, y + 8}, {284, y}, {364, y}});
+            if (i < n && group == 2) tab_order.push_back({444, y});
         }
-        for (int x : {8, 62, 134, 224, 312, 400}) EXPECT_EQ(wgroup(at(x, 364)), 1) << x;
+        for (int x : {8, 62, 134, 224, 312, 400}) {
+            EXPECT_EQ(wgroup(at(x, 364)), 1) << x;
+            tab_order.push_back({x, 364});
+        }
         EXPECT_EQ(wflags(at(62, 364)), FLAG_REDRAW_ALL);
-    }
-}
-
-TEST_F(MainWindow, TabVisitsTheControlsInOrderThenNothing) {
-    for (const char* sim : {"fam10h,pstates=2", "fam15h,pstates=2"}) {
-        SCOPED_TRACE(sim);
-        start_quietly(sim);
-        std::vector<std::pair<int, int>> expected = {{376, 8}, {434, 8}};
-        for (int y : {68, 104}) {
-            expected.insert(expected.end(), {{8, y + 8}, {284, y}, {364, y}});
-            if (!std::string(sim).starts_with("fam15h")) expected.push_back({444, y});
-        }
-        for (int x : {8, 62, 134, 224, 312, 400}) expected.push_back({x, 364});
-        for (const auto& [x, y] : expected) {
+        for (const auto& [x, y] : tab_order) {
             key(VK_TAB);
             ASSERT_NE(input.focus, -1);
             EXPECT_EQ(std::pair(int(wx(input.focus)), int(wy(input.focus))), std::pair(x, y));
@@ -143,24 +140,18 @@ TEST_F(MainWindow, LivePageGoldenAndBackToTheMainPage) {
         const auto& h = platform::headless;
         const std::vector<uint32_t> main_page = h.frame;
         app::watch_page.tick_ms = 0; // the test refreshes the page itself
-        fixed_ns = 1000000000;
-        platform::sim_set_clock(fixed_clock);
-        app::watch.clock_ns = fixed_clock;
+        fixed_ns = 1000000000, platform::sim_set_clock(fixed_clock), app::watch.clock_ns = fixed_clock;
         key(app::page_key);
         ASSERT_EQ(app::watch_page.shown, 1);
-        for (int second = 0; second < 3; ++second) {
-            fixed_ns += 1000000000;
-            platform::headless_send(WM_USER, 0, 0);
-        }
+        for (int second = 0; second < 3; ++second) fixed_ns += 1000000000, send(WM_USER);
         EXPECT_EQ(app::watch_page.samples, 3u);
         std::string name = std::string("watch_page_") + sim;
         for (char& ch : name) ch = ch == ',' || ch == '=' ? '_' : ch;
         test::expect_golden(name, h.frame.data(), h.frame_width, h.frame_height);
 
         click(470 + 10, 6 + 10); // "back"
-        EXPECT_EQ(app::watch_page.shown, 0);
-        EXPECT_TRUE(h.frame == main_page);
-        platform::headless_send(WM_USER, 0, 0); // a late refresh finds the page gone
+        EXPECT_TRUE(app::watch_page.shown == 0 && h.frame == main_page);
+        send(WM_USER); // a late refresh finds the page gone
         EXPECT_EQ(app::watch_page.samples, 3u);
         key(app::page_key); // F2 opens it again, and F2 closes it
         EXPECT_EQ(app::watch_page.shown, 1);
