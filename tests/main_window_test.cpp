@@ -71,11 +71,9 @@ TEST_F(MainWindow, LayoutAndTabOrderForEveryPstateCount) {
 // slider counting pixels, a drawn knob that rewrites its byte), an encoding that touches other
 // fields or rows, a processor left out, and a decode that does not show what was written.
 TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
-    struct {
-        const char* sim;
-        int x;          // the slider's column: 284 frequency, 364 voltage
-        uint64_t field; // the register bits it may change
-    } cases[] = {
+    // The processor, the slider's column (284 frequency, 364 voltage, 444 northbridge voltage), the
+    // register bits it may change.
+    const std::tuple<const char*, int, uint64_t> cases[] = {
         // clang-format off
         {"fam10h", 284, 0x1FF},           {"fam10h", 364, 0x7F << 9},         {"fam15h", 364, 0xFF << 9},
         {"fam17h", 284, 0x3FFF},          {"fam17h", 364, 0xFF << 14},        {"fam11h", 284, 0x1FF},
@@ -85,28 +83,28 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         {"fam10h,pvi=1", 364, 0x7F << 9}, {"fam10h,pvi=1", 444, 0xFEu << 24},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.sim << " column " << c.x);
-        start_quietly(c.sim);
+    for (const auto& [sim, x, field] : cases) {
+        SCOPED_TRACE(testing::Message() << sim << " column " << x);
+        start_quietly(sim);
         const uint32_t row = app::load_shared(pstate.current_index) == 0 ? 1 : 0;
-        const int32_t slider = at(c.x, 68 + 36 * int(row));
+        const int32_t slider = at(x, 68 + 36 * int(row));
         ASSERT_NE(slider, -1);
         const app::PstateRow& edited = pstate.table.rows[row];
-        const uint8_t& byte = c.x == 284 ? edited.multi : c.x == 364 ? edited.vcore : edited.nb;
+        const uint8_t& byte = x == 284 ? edited.multi : x == 364 ? edited.vcore : edited.nb;
         const uint8_t before_byte = byte;
         // Eight definition registers per processor: processor i / 8, row i % 8.
         const uint32_t registers = 8 * app::startup.processor_count;
         std::vector<uint64_t> before;
         for (uint32_t i = 0; i < registers; ++i) before.push_back(reg(i / 8, 0xC0010064 + i % 8));
 
-        click(c.x + 2, 68 + 36 * int(row) + 2); // focus without a drag
+        click(x + 2, 68 + 36 * int(row) + 2); // focus without a drag
         key(VK_LEFT);
         EXPECT_EQ(byte, before_byte - 1);
         click(400 + 10, 364 + 10); // apply settings
         EXPECT_TRUE(boxes().empty()) << boxes().front().text;
         EXPECT_EQ(byte, before_byte - 1); // read back and decoded
         for (uint32_t i = 0; i < registers; ++i) {
-            const uint64_t now = reg(i / 8, 0xC0010064 + i % 8), keep = ~(i % 8 == row ? c.field : 0);
+            const uint64_t now = reg(i / 8, 0xC0010064 + i % 8), keep = ~(i % 8 == row ? field : 0);
             // Only the field's bits may change, and on the edited row they do.
             EXPECT_EQ(std::pair(now & keep, i % 8 != row || now != before[i]),
                       std::pair(before[i] & keep, true))
