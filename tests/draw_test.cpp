@@ -99,10 +99,8 @@ TEST(Strings, EveryCodeSetsItsFontBitsInCellsOfNine) {
         SCOPED_TRACE(testing::Message() << (text ? std::strlen(text) : 0) << " bytes in colour " << colour);
         const std::vector<uint32_t> want = cells(shown, 1800, 40, 10, 20, colour);
         test::Canvas drawn(1800, 40);
-        tk::window.dirty = 0;
-        tk::draw_string(text, 10, 20, colour);
-        EXPECT_EQ(tk::window.dirty, 1);
-        EXPECT_TRUE(drawn.pixels() == want);
+        tk::window.dirty = 0, tk::draw_string(text, 10, 20, colour);
+        EXPECT_TRUE(tk::window.dirty == 1 && drawn.pixels() == want);
     }
 }
 
@@ -116,9 +114,8 @@ struct Clipped : test::Canvas {
     }
     uint32_t inside(int x, int y) const { return pixels()[w + (h - 1 - y) * w + x]; }
     bool spare_rows_untouched() const {
-        return std::count(pixels().begin(), pixels().begin() + w, fill) +
-                   std::count(pixels().end() - w, pixels().end(), fill) ==
-               2 * w;
+        const std::vector<uint32_t>& p = pixels();
+        return std::count(p.begin(), p.begin() + w, fill) + std::count(p.end() - w, p.end(), fill) == 2 * w;
     }
 };
 

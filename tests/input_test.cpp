@@ -279,8 +279,7 @@ TEST_F(Input, CanvasPassesPointerAndKeysToTheApplication) {
     send({press(15, 27), move(105, 30, MK_LBUTTON)});
     EXPECT_EQ(canvas_calls, (std::vector<std::array<int32_t, 4>>{{7, 5, 0, canvas}, {10, 5, 1, other}}));
     EXPECT_TRUE(input.pressed_widget == canvas && input.focus == none);
-    input.focus = canvas;
-    send({key(VK_SPACE)});
+    input.focus = canvas, send({key(VK_SPACE)});
     EXPECT_TRUE(keys == std::vector<uint32_t>{VK_SPACE} && !(wflags(canvas) & FLAG_PRESSED));
     reset_input(), window.hooks.canvas = nullptr; // no hook: a press on the canvas changes nothing
     send({press(15, 27)});

@@ -34,9 +34,7 @@ class Widgets : public ::testing::Test {
         tk::reset_widgets(), tk::set_resources({nullptr, 0, bindings, 4, sets, 5});
     }
     // Puts the templates at the start of set s; the set was empty, so the terminator follows them.
-    void define(int s, std::initializer_list<Template> templates) {
-        std::copy(templates.begin(), templates.end(), storage[s]);
-    }
+    void define(int s, std::initializer_list<Template> t) { std::copy(t.begin(), t.end(), storage[s]); }
 };
 
 // Catches: negative x, y and width not counted from the framebuffer's edges, the offsets applied

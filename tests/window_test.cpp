@@ -68,8 +68,7 @@ TEST(Window, CreateWindowSetsUpBufferHeaderAndWindowAndPaintsIt) {
         reset();
         tk::input.focus = 8, tk::input.pressed_widget = 4, tk::window.scale = tk::window.requested_scale = 1;
         EXPECT_EQ(tk::create_window(options, height, width, "QUILM (manual)"), 0);
-        tk::window.dirty = 1;
-        tk::present();
+        tk::window.dirty = 1, tk::present();
         EXPECT_TRUE(headless.frame == std::vector<uint32_t>(size_t(fb_width) * fb_height, 0) &&
                     !tk::window.dirty)
             << "a new buffer is black, and shown at once";
