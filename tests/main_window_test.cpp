@@ -87,8 +87,7 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         SCOPED_TRACE(testing::Message() << sim << " column " << x);
         start_quietly(sim);
         const uint32_t row = app::load_shared(pstate.current_index) == 0 ? 1 : 0;
-        const int32_t slider = at(x, 68 + 36 * int(row));
-        ASSERT_NE(slider, -1);
+        ASSERT_NE(at(x, 68 + 36 * int(row)), -1) << "no slider";
         const app::PstateRow& edited = pstate.table.rows[row];
         const uint8_t& byte = x == 284 ? edited.multi : x == 364 ? edited.vcore : edited.nb;
         const uint8_t before_byte = byte;
@@ -97,8 +96,7 @@ TEST_F(MainWindow, OneSliderStepChangesExactlyThatFieldOnEveryProcessor) {
         std::vector<uint64_t> before;
         for (uint32_t i = 0; i < registers; ++i) before.push_back(reg(i / 8, 0xC0010064 + i % 8));
 
-        click(x + 2, 68 + 36 * int(row) + 2); // focus without a drag
-        key(VK_LEFT);
+        click(x + 2, 68 + 36 * int(row) + 2), key(VK_LEFT); // the focus without a drag, then one step
         EXPECT_EQ(byte, before_byte - 1);
         click(400 + 10, 364 + 10); // apply settings
         EXPECT_TRUE(boxes().empty()) << boxes().front().text;

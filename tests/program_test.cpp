@@ -125,8 +125,7 @@ class Program : public ::testing::Test {
         tk::sync_sliders();
         for (int32_t id : {-1, int32_t(tk::widgets.used_length), 0x7FFFFFFC}) tk::redraw_widget(id);
         EXPECT_EQ(tk::window.dirty, 0);
-        tk::input.focus = focus;
-        tk::redraw_all();
+        tk::input.focus = focus, tk::redraw_all();
         EXPECT_EQ(tk::window.dirty, 1);
     }
 };

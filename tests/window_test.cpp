@@ -121,9 +121,8 @@ TEST(Window, ProcedureRoutesEachMessage) {
         SCOPED_TRACE(name);
         open();
         headless.default_result = 77, tk::window.hooks.wheel = draws ? +wheel_draws : nullptr;
-        tk::window.user_message_hook_enabled = user_hook,
-        tk::window.before_present_hook_enabled = present_hook;
-        tk::window.dirty = dirty, tk::window.requested_scale = requested;
+        tk::window.user_message_hook_enabled = user_hook, tk::window.dirty = dirty;
+        tk::window.before_present_hook_enabled = present_hook, tk::window.requested_scale = requested;
 
         EXPECT_EQ(platform::headless_send(message, wparam, lparam), result);
 
@@ -133,11 +132,10 @@ TEST(Window, ProcedureRoutesEachMessage) {
         // The before-present hook runs before the repaint, so it never sees one done.
         EXPECT_EQ(std::tuple(headless.paint_count, calls.user_message, calls.before_present,
                              calls.paints_before_present, tk::window.dirty, headless.quit_posted,
-                             headless.quit_code),
-                  std::tuple(paints, user_calls, present_calls, 0u, dirty_after, quit, 0));
-        EXPECT_EQ(
-            std::tuple(tk::window.scale, headless.frame_scale, headless.client_width, headless.client_height),
-            std::tuple(scale, int{scale}, 50 << scale, 40 << scale));
+                             headless.quit_code, tk::window.scale, headless.frame_scale,
+                             headless.client_width, headless.client_height),
+                  std::tuple(paints, user_calls, present_calls, 0u, dirty_after, quit, 0, scale, int{scale},
+                             50 << scale, 40 << scale));
     }
 }
 
