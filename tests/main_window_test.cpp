@@ -36,11 +36,11 @@ class MainWindow : public test::AppTest {
 // visiting the controls out of order, skipping one, stopping on an empty row or not ending on none.
 TEST_F(MainWindow, LayoutAndTabOrderForEveryPstateCount) {
     // The processor, its P-state count, the group of its P-state rows (2: with a northbridge column).
-    for (auto [sim, n, group] : {std::tuple{"fam10h,pstates=2", 2u, 2},
-                                 {"fam15h,pstates=2", 2, 6},
-                                 {"fam10h", 5, 2},
-                                 {"fam15h", 8, 6},
-                                 {"fam19h", 8, 9}}) {
+    // clang-format off
+    const std::tuple<const char*, uint32_t, int> cases[] = {
+        {"fam10h,pstates=2", 2, 2}, {"fam15h,pstates=2", 2, 6}, {"fam10h", 5, 2}, {"fam15h", 8, 6}, {"fam19h", 8, 9}};
+    // clang-format on
+    for (auto [sim, n, group] : cases) {
         SCOPED_TRACE(sim);
         start_quietly(sim);
         ASSERT_EQ(widgets.used_length, 4 * (19 + 5 * n + (group == 9 ? 1 : 0)));
