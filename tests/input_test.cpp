@@ -55,8 +55,7 @@ class Input : public ::testing::Test {
         reset_window(), window.fb = canvas, reset_widgets(), reset_input(), platform::headless_reset();
         input.char_input = 0; // as the application sets it
         set_resources({programs, sizeof programs, bindings, 4, nullptr, 0});
-        std::fill(std::begin(values), std::end(values), 0);
-        actions.clear(), keys.clear(), released.clear(), canvas_calls.clear();
+        actions.clear(), keys.clear(), released.clear(), canvas_calls.clear(), std::fill_n(values, 8, 0);
         window.hooks.key = [](uint32_t k) { keys.push_back(k); };
         window.hooks.key_released = [](uint32_t k) { released.push_back(k); };
         window.hooks.canvas = [](auto y, auto x, auto c, auto id) { canvas_calls.push_back({y, x, c, id}); };

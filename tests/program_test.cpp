@@ -174,8 +174,7 @@ TEST_F(Program, MeterFillsTheBoundShareOfItsBar) {
                                                         {14, VALUE, 0}, {15, VALUE, 1},   {255, MISSING, 0}};
     for (auto [bound, data, filled] : cases) {
         SCOPED_TRACE(testing::Message() << int(bound) << (data == MISSING ? " unbound" : ""));
-        SetUp();
-        value[0] = bound;
+        SetUp(), value[0] = bound;
         tk::redraw_widget(add({at("meter"), data, 20, 20, 60, 20}));
         for (int x = 24; x < 24 + 18; ++x) EXPECT_EQ(canvas.at(x, 28), colour[x < 24 + filled ? 5 : 1]) << x;
         EXPECT_EQ(canvas.at(24 + 18, 28), colour[3]);
@@ -200,8 +199,7 @@ TEST_F(Program, SyncSlidersClampsAndPlacesTheKnob) {
           {"no bound value", at("slider"), 0, tk::KIND_SLIDER, 68, 200, 200, 17},
           {"no room for the knob", at("slider"), VALUE, tk::KIND_SLIDER, 12, 200, 200, 17}}) {
         SCOPED_TRACE(what);
-        SetUp();
-        value[0] = bound;
+        SetUp(), value[0] = bound;
         add({program, data, 20, 20, width, 36, kind, 0, 3, 17});
         tk::sync_sliders();
         EXPECT_EQ(std::pair(int(value[0]), int(tk::wpos(0))), std::pair(int(want_bound), want_pos));
@@ -230,8 +228,7 @@ TEST_F(Program, GoldenPictures) {
         expect("widget_check_frame", {{at("check"), VALUE, 4, 12, 36, 24, tk::KIND_TOGGLE},
                                       {at("check"), tk::make_ref(1, 1), 44, 12, 36, 24, tk::KIND_TOGGLE}});
     }
-    SetUp();
-    value[0] = 0x0A, value[1] = 1, value[5] = 1, value[7] = 35;
+    SetUp(), value[0] = 0x0A, value[1] = 1, value[5] = 1, value[7] = 35;
     // The bound byte 0x0A in 1 and 2 hex digits and in three decimal digits; the word 0x00011234's low
     // byte, low 16 bits and all 32 bits, and five hex digits of it; row 3; a bar of 3 cells; the 16-bit
     // 0x010A times 3 plus 7 as 80.5. A fine slider's knob for 35, which shows 17.5.
