@@ -99,10 +99,8 @@ TEST(Strings, EveryCodeSetsItsFontBitsInCellsOfNine) {
         SCOPED_TRACE(testing::Message() << (text ? std::strlen(text) : 0) << " bytes in colour " << colour);
         const std::vector<uint32_t> want = cells(shown, 1800, 40, 10, 20, colour);
         test::Canvas drawn(1800, 40);
-        tk::window.dirty = 0;
-        tk::draw_string(text, 10, 20, colour);
-        EXPECT_EQ(tk::window.dirty, 1);
-        EXPECT_TRUE(drawn.pixels() == want);
+        tk::window.dirty = 0, tk::draw_string(text, 10, 20, colour);
+        EXPECT_TRUE(tk::window.dirty == 1 && drawn.pixels() == want);
     }
 }
 
@@ -116,9 +114,8 @@ struct Clipped : test::Canvas {
     }
     uint32_t inside(int x, int y) const { return pixels()[w + (h - 1 - y) * w + x]; }
     bool spare_rows_untouched() const {
-        return std::count(pixels().begin(), pixels().begin() + w, fill) +
-                   std::count(pixels().end() - w, pixels().end(), fill) ==
-               2 * w;
+        const std::vector<uint32_t>& p = pixels();
+        return std::count(p.begin(), p.begin() + w, fill) + std::count(p.end() - w, p.end(), fill) == 2 * w;
     }
 };
 
@@ -126,18 +123,18 @@ struct Clipped : test::Canvas {
 // or added at any edge, rows wrapped into the next, a dotted line whose phase restarts at the edge,
 // a glyph or string cut in the wrong column.
 TEST(Clipping, TheInsidePartExactlyOnEverySide) {
+    // clang-format off
     const Shape cases[] = {
-        {RECT, -3, 2, 6, 4, 1},       {RECT, 20, 2, 10, 4, 1},   {RECT, 2, -5, 4, 8, 1},
-        {RECT, 2, 17, 4, 10, 1},      {RECT, -5, -5, 34, 30, 1}, {RECT, -10, 2, 5, 5, 1},
-        {RECT, 2, 20, 5, 5, 1},       {LINE, -5, 3, 5, 0, 2},    {LINE, 20, 5, 30, 7, 2},
-        {LINE, -5, 4, 30, 2, 2},      {LINE, -4, 6, 30, 2, 2},   {LINE, 0, -1, 10, 0, 2},
-        {LINE, 3, -7, 5, 1, 2},       {LINE, 4, -7, 30, 3, 2},   {LINE, 5, -6, 30, 3, 2},
-        {LINE, 24, 0, 10, 1, 2},      {FRAME, -4, 3, 10, 8, 0},  {FRAME, 18, 3, 10, 8, 1},
-        {FRAME, 3, -5, 8, 10, 0},     {FRAME, 3, 15, 8, 10, 1},  {FRAME, -1, -1, 26, 22, 0},
-        {FRAME, -3, -3, 30, 26, 1},   {GLYPH, -3, 2, 194, 0, 3}, {GLYPH, 20, 2, 194, 0, 3},
-        {GLYPH, 2, -6, 65, 0, 3},     {GLYPH, 2, 12, 121, 0, 3}, {GLYPH, -7, -12, 194, 0, 3},
-        {STRING, W - 12, 2, 0, 0, 4}, {STRING, -14, 5, 0, 0, 4},
+        {RECT, -3, 2, 6, 4, 1},     {RECT, 20, 2, 10, 4, 1},   {RECT, 2, -5, 4, 8, 1},      {RECT, 2, 17, 4, 10, 1},
+        {RECT, -5, -5, 34, 30, 1},  {RECT, -10, 2, 5, 5, 1},   {RECT, 2, 20, 5, 5, 1},      {LINE, -5, 3, 5, 0, 2},
+        {LINE, 20, 5, 30, 7, 2},    {LINE, -5, 4, 30, 2, 2},   {LINE, -4, 6, 30, 2, 2},     {LINE, 0, -1, 10, 0, 2},
+        {LINE, 3, -7, 5, 1, 2},     {LINE, 4, -7, 30, 3, 2},   {LINE, 5, -6, 30, 3, 2},     {LINE, 24, 0, 10, 1, 2},
+        {FRAME, -4, 3, 10, 8, 0},   {FRAME, 18, 3, 10, 8, 1},  {FRAME, 3, -5, 8, 10, 0},    {FRAME, 3, 15, 8, 10, 1},
+        {FRAME, -1, -1, 26, 22, 0}, {FRAME, -3, -3, 30, 26, 1}, {GLYPH, -3, 2, 194, 0, 3},  {GLYPH, 20, 2, 194, 0, 3},
+        {GLYPH, 2, -6, 65, 0, 3},   {GLYPH, 2, 12, 121, 0, 3}, {GLYPH, -7, -12, 194, 0, 3}, {STRING, W - 12, 2, 0, 0, 4},
+        {STRING, -14, 5, 0, 0, 4},
     };
+    // clang-format on
     for (const Shape& s : cases) {
         SCOPED_TRACE(testing::Message() << s);
         test::Canvas large(W + 2 * M, H + 2 * M);

@@ -55,8 +55,7 @@ class Input : public ::testing::Test {
         reset_window(), window.fb = canvas, reset_widgets(), reset_input(), platform::headless_reset();
         input.char_input = 0; // as the application sets it
         set_resources({programs, sizeof programs, bindings, 4, nullptr, 0});
-        std::fill(std::begin(values), std::end(values), 0);
-        actions.clear(), keys.clear(), released.clear(), canvas_calls.clear();
+        actions.clear(), keys.clear(), released.clear(), canvas_calls.clear(), std::fill_n(values, 8, 0);
         window.hooks.key = [](uint32_t k) { keys.push_back(k); };
         window.hooks.key_released = [](uint32_t k) { released.push_back(k); };
         window.hooks.canvas = [](auto y, auto x, auto c, auto id) { canvas_calls.push_back({y, x, c, id}); };
@@ -279,8 +278,7 @@ TEST_F(Input, CanvasPassesPointerAndKeysToTheApplication) {
     send({press(15, 27), move(105, 30, MK_LBUTTON)});
     EXPECT_EQ(canvas_calls, (std::vector<std::array<int32_t, 4>>{{7, 5, 0, canvas}, {10, 5, 1, other}}));
     EXPECT_TRUE(input.pressed_widget == canvas && input.focus == none);
-    input.focus = canvas;
-    send({key(VK_SPACE)});
+    input.focus = canvas, send({key(VK_SPACE)});
     EXPECT_TRUE(keys == std::vector<uint32_t>{VK_SPACE} && !(wflags(canvas) & FLAG_PRESSED));
     reset_input(), window.hooks.canvas = nullptr; // no hook: a press on the canvas changes nothing
     send({press(15, 27)});
@@ -298,11 +296,10 @@ TEST_F(Input, RightButtonDragMovesTheGroupWithinTheFramebuffer) {
     send({right_press});
     // Pointer x, y, then where a and b end up, one step after the other: a free move, a stops at the left
     // edge, b at the right edge, a at the top, b at the bottom.
-    const std::array<int, 6> steps[] = {{25, 23, 15, 13, 55, 43},
-                                        {5, 23, 0, 13, 40, 43},
-                                        {199, 23, 120, 13, 160, 43},
-                                        {199, 0, 120, 0, 160, 30},
-                                        {199, 119, 120, 70, 160, 100}};
+    // clang-format off
+    const std::array<int, 6> steps[] = {{25, 23, 15, 13, 55, 43}, {5, 23, 0, 13, 40, 43}, {199, 23, 120, 13, 160, 43},
+                                        {199, 0, 120, 0, 160, 30}, {199, 119, 120, 70, 160, 100}};
+    // clang-format on
     for (const auto& [x, y, ax, ay, bx, by] : steps) {
         send({move(x, y, MK_RBUTTON)});
         EXPECT_EQ((std::array<int, 4>{wx(a), wy(a), wx(b), wy(b)}), (std::array{ax, ay, bx, by}));
@@ -315,10 +312,9 @@ TEST_F(Input, RightButtonDragMovesTheGroupWithinTheFramebuffer) {
     const int32_t plain = add(KIND_BUTTON, 0, 50, 20, 20, 3);
     send({right_press, move(25, 25, MK_RBUTTON)}); // x cannot move, y can
     EXPECT_TRUE(wx(wide) == 0 && wy(wide) == 15);
-    send({{WM_RBUTTONUP, 25, 25, 0},
-          move(30, 30, MK_RBUTTON),
-          {WM_RBUTTONDOWN, 5, 55, MK_RBUTTON},
-          move(30, 80, MK_RBUTTON)});
+    // The drag ended with the button; a right press on a widget without FLAG_GROUP_DRAG starts none.
+    send({{WM_RBUTTONUP, 25, 25, 0}, move(30, 30, MK_RBUTTON), {WM_RBUTTONDOWN, 5, 55, MK_RBUTTON}});
+    send({move(30, 80, MK_RBUTTON)});
     EXPECT_TRUE(wy(wide) == 15 && wy(plain) == 50);
 }
 

@@ -3,6 +3,7 @@
 // look like is held by golden pictures; the tables check bound values and knobs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
@@ -32,10 +33,9 @@ uint32_t image[6] = {0x102030, 0x302030, 0x502030, 0x702030, 0x902030, 0xB02030}
 
 tk::Binding bindings[] = {{},      {value},    {&flag},   {&word},      {lines},
                           {line0}, {greeting}, {samples}, {mask_bytes}, {image}};
-constexpr uint32_t VALUE = tk::make_ref(1), FLAG = tk::make_ref(2), WORD = tk::make_ref(3),
-                   LINES = tk::make_ref(4);
-constexpr uint32_t GREETING = tk::make_ref(6), SAMPLES = tk::make_ref(7), MASK = tk::make_ref(8);
-constexpr uint32_t IMAGE = tk::make_ref(9), MISSING = tk::make_ref(200);
+constexpr uint32_t VALUE = tk::make_ref(1), FLAG = tk::make_ref(2), WORD = tk::make_ref(3);
+constexpr uint32_t LINES = tk::make_ref(4), GREETING = tk::make_ref(6), SAMPLES = tk::make_ref(7);
+constexpr uint32_t MASK = tk::make_ref(8), IMAGE = tk::make_ref(9), MISSING = tk::make_ref(200);
 
 // clang-format off
 constexpr auto programs = tk::assemble([] {
@@ -125,8 +125,7 @@ class Program : public ::testing::Test {
         tk::sync_sliders();
         for (int32_t id : {-1, int32_t(tk::widgets.used_length), 0x7FFFFFFC}) tk::redraw_widget(id);
         EXPECT_EQ(tk::window.dirty, 0);
-        tk::input.focus = focus;
-        tk::redraw_all();
+        tk::input.focus = focus, tk::redraw_all();
         EXPECT_EQ(tk::window.dirty, 1);
     }
 };
@@ -170,21 +169,17 @@ TEST_F(Program, JumpsAndBrokenProgramsEndWithinTheBlock) {
 // Catches: a meter filled to another share than its byte's of 255, a track not drawn, a meter drawn
 // without a bound byte as anything but its track, the pen not moved past the whole bar.
 TEST_F(Program, MeterFillsTheBoundShareOfItsBar) {
-    for (auto [bound, data, filled] : {std::tuple{uint8_t{0}, VALUE, 0},
-                                       {255, VALUE, 18},
-                                       {128, VALUE, 9},
-                                       {14, VALUE, 0},
-                                       {15, VALUE, 1},
-                                       {255, MISSING, 0}}) {
+    // The bound byte, the reference, the filled cells of the 18 of the bar.
+    const std::tuple<uint8_t, uint32_t, int> cases[] = {{0, VALUE, 0},  {255, VALUE, 18}, {128, VALUE, 9},
+                                                        {14, VALUE, 0}, {15, VALUE, 1},   {255, MISSING, 0}};
+    for (auto [bound, data, filled] : cases) {
         SCOPED_TRACE(testing::Message() << int(bound) << (data == MISSING ? " unbound" : ""));
-        SetUp();
-        value[0] = bound;
+        SetUp(), value[0] = bound;
         tk::redraw_widget(add({at("meter"), data, 20, 20, 60, 20}));
         for (int x = 24; x < 24 + 18; ++x) EXPECT_EQ(canvas.at(x, 28), colour[x < 24 + filled ? 5 : 1]) << x;
         EXPECT_EQ(canvas.at(24 + 18, 28), colour[3]);
-        bool ink_after = false; // the X after the bar
-        for (int x = 24 + 18; x < 24 + 27; ++x) ink_after = ink_after || canvas.at(x, 28) == colour[0];
-        EXPECT_TRUE(ink_after);
+        const auto row = canvas.pixels().begin() + (120 - 1 - 28) * 200; // y = 28, counted from the top
+        EXPECT_NE(std::find(row + 24 + 18, row + 24 + 27, colour[0]), row + 24 + 27) << "no X after the bar";
     }
 }
 
@@ -204,12 +199,10 @@ TEST_F(Program, SyncSlidersClampsAndPlacesTheKnob) {
           {"no bound value", at("slider"), 0, tk::KIND_SLIDER, 68, 200, 200, 17},
           {"no room for the knob", at("slider"), VALUE, tk::KIND_SLIDER, 12, 200, 200, 17}}) {
         SCOPED_TRACE(what);
-        SetUp();
-        value[0] = bound;
+        SetUp(), value[0] = bound;
         add({program, data, 20, 20, width, 36, kind, 0, 3, 17});
         tk::sync_sliders();
-        EXPECT_EQ(value[0], want_bound);
-        EXPECT_EQ(tk::wpos(0), want_pos);
+        EXPECT_EQ(std::pair(int(value[0]), int(tk::wpos(0))), std::pair(int(want_bound), want_pos));
     }
 }
 
@@ -235,8 +228,7 @@ TEST_F(Program, GoldenPictures) {
         expect("widget_check_frame", {{at("check"), VALUE, 4, 12, 36, 24, tk::KIND_TOGGLE},
                                       {at("check"), tk::make_ref(1, 1), 44, 12, 36, 24, tk::KIND_TOGGLE}});
     }
-    SetUp();
-    value[0] = 0x0A, value[1] = 1, value[5] = 1, value[7] = 35;
+    SetUp(), value[0] = 0x0A, value[1] = 1, value[5] = 1, value[7] = 35;
     // The bound byte 0x0A in 1 and 2 hex digits and in three decimal digits; the word 0x00011234's low
     // byte, low 16 bits and all 32 bits, and five hex digits of it; row 3; a bar of 3 cells; the 16-bit
     // 0x010A times 3 plus 7 as 80.5. A fine slider's knob for 35, which shows 17.5.

@@ -34,9 +34,7 @@ class Widgets : public ::testing::Test {
         tk::reset_widgets(), tk::set_resources({nullptr, 0, bindings, 4, sets, 5});
     }
     // Puts the templates at the start of set s; the set was empty, so the terminator follows them.
-    void define(int s, std::initializer_list<Template> templates) {
-        std::copy(templates.begin(), templates.end(), storage[s]);
-    }
+    void define(int s, std::initializer_list<Template> t) { std::copy(t.begin(), t.end(), storage[s]); }
 };
 
 // Catches: negative x, y and width not counted from the framebuffer's edges, the offsets applied
@@ -75,10 +73,9 @@ TEST_F(Widgets, OneSetAddedForSeveralRowsShiftsRowAndDataAndIsOneGroup) {
                {12, tk::make_ref(1, 0xFFFC), 0, 0, 1, 1, 0, 255, 0, 0, 0, 0, 0}});
     for (int row = 3; row <= 7; ++row) ASSERT_EQ(tk::add_template_set(row, 36 * row, 0, 4), 8 * (row - 2));
     for (int row = 3, id = 0; row <= 7; ++row, id += 8) {
-        EXPECT_EQ(std::tuple(tk::wrow(id), tk::wdata(id), tk::wy(id), tk::wgroup(id)),
-                  std::tuple(1 + row, 4u * row, 2 + 36 * row, 4));
-        EXPECT_EQ(std::tuple(tk::wrow(id + 4), tk::wdata(id + 4) >> 16, tk::wgroup(id + 4)),
-                  std::tuple(row - 1, 1u, 4));
+        EXPECT_EQ(std::tuple(tk::wrow(id), tk::wdata(id), tk::wy(id), tk::wgroup(id), tk::wrow(id + 4),
+                             tk::wdata(id + 4) >> 16, tk::wgroup(id + 4)),
+                  std::tuple(1 + row, 4u * row, 2 + 36 * row, 4, row - 1, 1u, 4));
     }
     EXPECT_EQ(tk::wdata(4), tk::make_ref(1, 8)) << "0xFFFC + 12 wraps within binding 1";
     EXPECT_EQ(std::tuple(tk::wprogram(0), tk::wx(0), tk::wwidth(0), tk::wheight(0), tk::wpos(0), tk::wkind(0),

@@ -27,8 +27,7 @@ constexpr auto wheel_draws = [](uintptr_t) { tk::window.dirty = 1; };
 
 // Forgets every window, input and widget state and installs hooks that record their calls.
 void reset() {
-    platform::headless_reset(), tk::reset_window(), tk::reset_input(), tk::reset_widgets();
-    calls = {0, 0, 0, 0};
+    platform::headless_reset(), tk::reset_window(), tk::reset_input(), tk::reset_widgets(), calls = {};
     tk::window.hooks.user_message = [] { ++calls.user_message; };
     tk::window.hooks.layout = [] { ++calls.layout; };
     tk::window.hooks.before_present = [] {
@@ -40,8 +39,7 @@ void reset() {
 
 // A new window, with the hooks of reset.
 void open(uint32_t options = 0, uint32_t height = 40, uint32_t width = 50, const char* title = "t") {
-    reset();
-    tk::create_window(options, height, width, title);
+    reset(), tk::create_window(options, height, width, title);
 }
 
 // The framebuffer and its header both describe width x height, and the block holds that many pixels.
@@ -70,22 +68,19 @@ TEST(Window, CreateWindowSetsUpBufferHeaderAndWindowAndPaintsIt) {
         reset();
         tk::input.focus = 8, tk::input.pressed_widget = 4, tk::window.scale = tk::window.requested_scale = 1;
         EXPECT_EQ(tk::create_window(options, height, width, "QUILM (manual)"), 0);
-        tk::window.dirty = 1;
-        tk::present();
+        tk::window.dirty = 1, tk::present();
         EXPECT_TRUE(headless.frame == std::vector<uint32_t>(size_t(fb_width) * fb_height, 0) &&
                     !tk::window.dirty)
             << "a new buffer is black, and shown at once";
         expect_buffer(fb_width, fb_height);
         EXPECT_EQ(std::tuple(tk::window.options, tk::window.scale, tk::window.requested_scale,
-                             tk::input.focus, tk::input.pressed_widget),
-                  std::tuple(stored, 0, 0, -1, -1));
-        EXPECT_EQ(std::tuple(headless.resizable, headless.client_width, headless.client_height),
-                  std::tuple(resizable, int{fb_width}, int{fb_height}));
+                             tk::input.focus, tk::input.pressed_widget, headless.resizable,
+                             headless.client_width, headless.client_height),
+                  std::tuple(stored, 0, 0, -1, -1, resizable, int{fb_width}, int{fb_height}));
         EXPECT_EQ(platform::headless_titles(), std::vector<std::string>{"QUILM (manual)"});
     }
     platform::headless_send(tk::WM_SETTEXT);
-    ASSERT_FALSE(headless.defaulted.empty());
-    EXPECT_EQ(headless.defaulted.back().message, tk::WM_SETTEXT);
+    EXPECT_TRUE(!headless.defaulted.empty() && headless.defaulted.back().message == tk::WM_SETTEXT);
     // Pixel (x, y) counted from the top lives at (height - 1 - y) * width + x; this window is 32 x 16.
     for (int i = 0; i < 32 * 16; ++i) tk::window.fb.pixels[(15 - i / 32) * 32 + i % 32] = uint32_t(i);
     EXPECT_EQ(platform::headless_send(tk::WM_PAINT), 0);
@@ -126,9 +121,8 @@ TEST(Window, ProcedureRoutesEachMessage) {
         SCOPED_TRACE(name);
         open();
         headless.default_result = 77, tk::window.hooks.wheel = draws ? +wheel_draws : nullptr;
-        tk::window.user_message_hook_enabled = user_hook,
-        tk::window.before_present_hook_enabled = present_hook;
-        tk::window.dirty = dirty, tk::window.requested_scale = requested;
+        tk::window.user_message_hook_enabled = user_hook, tk::window.dirty = dirty;
+        tk::window.before_present_hook_enabled = present_hook, tk::window.requested_scale = requested;
 
         EXPECT_EQ(platform::headless_send(message, wparam, lparam), result);
 
@@ -138,11 +132,10 @@ TEST(Window, ProcedureRoutesEachMessage) {
         // The before-present hook runs before the repaint, so it never sees one done.
         EXPECT_EQ(std::tuple(headless.paint_count, calls.user_message, calls.before_present,
                              calls.paints_before_present, tk::window.dirty, headless.quit_posted,
-                             headless.quit_code),
-                  std::tuple(paints, user_calls, present_calls, 0u, dirty_after, quit, 0));
-        EXPECT_EQ(
-            std::tuple(tk::window.scale, headless.frame_scale, headless.client_width, headless.client_height),
-            std::tuple(scale, int{scale}, 50 << scale, 40 << scale));
+                             headless.quit_code, tk::window.scale, headless.frame_scale,
+                             headless.client_width, headless.client_height),
+                  std::tuple(paints, user_calls, present_calls, 0u, dirty_after, quit, 0, scale, int{scale},
+                             50 << scale, 40 << scale));
     }
 }
 
@@ -171,12 +164,12 @@ TEST(Window, PositionsAreTakenFromLParamAtTheCurrentScale) {
 TEST(Window, ResizableWindowResizesItsBuffer) {
     // What happened, the scale, the new client area, the buffer it must get.
     const std::tuple<const char*, uint8_t, int, int, uint16_t, uint16_t> cases[] = {
-        {"larger", 0, 300, 150, 300, 150},
-        {"too narrow", 0, 10, 200, 32, 200},
-        {"too low", 0, 200, 31, 200, 32},
-        {"minimised", 0, 0, 0, 32, 32},
-        {"beyond 16 bits", 0, 70000, 40, 70000 & 0xFFFF, 40},
-        {"double size takes half the client area", 1, 200, 100, 100, 50}};
+        // clang-format off
+        {"larger", 0, 300, 150, 300, 150},   {"too narrow", 0, 10, 200, 32, 200}, {"too low", 0, 200, 31, 200, 32},
+        {"minimised", 0, 0, 0, 32, 32},      {"beyond 16 bits", 0, 70000, 40, 70000 & 0xFFFF, 40},
+        {"double size takes half the client area", 1, 200, 100, 100, 50},
+        // clang-format on
+    };
     for (const auto& [name, scale, client_width, client_height, width, height] : cases) {
         SCOPED_TRACE(name);
         open(tk::OPTION_RESIZABLE, 100, 200);
