@@ -89,14 +89,13 @@ TEST_F(Startup, EveryWordFromOneCommandLineReader) {
         const char* arg_buffer;        // "load" when the window loads the settings file first
         const char* said;              // on stderr
     } cases[] = {
+        // clang-format off
         {{R"("C:\Program Files\quilm\quilm.exe" load)"}, -1, "load", ""},
         {{R"("C:\Program Files\quilm\quilm.exe")"}, -1, "", ""},
         {{R"("C:\Program Files\quilm\quilm.exe"   "load"  )"}, -1, "load", ""},
         {{R"(C:\quilm\quilm.exe load --dry-run)"}, 2, "", "load takes no other word: --dry-run"},
-        {{R"(C:\Program Files\quilm.exe load)"},
-         2,
-         "",
-         "unknown word: Files\\quilm.exe"}, // unquoted: ends at the blank
+        // unquoted: ends at the blank
+        {{R"(C:\Program Files\quilm.exe load)"}, 2, "", "unknown word: Files\\quilm.exe"},
         {{R"("C:\q.exe" apply "C:\my dir\a \"b\".cfg")"}, 3, "", R"(C:\my dir\a "b".cfg: cannot read)"},
         {{R"("C:\q.exe" apply C:\dir\\\"x\" -v)"}, 3, "", R"(C:\dir\"x": cannot read)"},
         {{"/opt/my tools/quilm", "load"}, -1, "load", ""},
@@ -107,12 +106,10 @@ TEST_F(Startup, EveryWordFromOneCommandLineReader) {
         {{"quilm", "loading"}, 2, "", "unknown word: loading"},
         {{"quilm", "loadx"}, 2, "", "unknown word: loadx"},
         {{"quilm", "list", "extra"}, 2, "", "unknown option: extra"},
-        {{"quilm", "apply", "/tmp/no such dir/a \"b\" c\\"},
-         3,
-         "",
-         "/tmp/no such dir/a \"b\" c\\: cannot read"},
+        {{"quilm", "apply", "/tmp/no such dir/a \"b\" c\\"}, 3, "", "/tmp/no such dir/a \"b\" c\\: cannot read"},
         {{"quilm", "\xC3\xA9t\xC3\xA9"}, 2, "", "unknown word: \xC3\xA9t\xC3\xA9"},
         {{"quilm", "apply", long_word}, 2, "", "word too long"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argv.back());
@@ -144,11 +141,11 @@ TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
         SCOPED_TRACE(c.sim);
         EXPECT_EQ(run_plain(c.sim), 0u);
         ASSERT_EQ(boxes().size(), 1u);
-        EXPECT_EQ(boxes()[0].text, c.text);
-        EXPECT_EQ(boxes()[0].caption, "error!?");
-        EXPECT_TRUE(platform::headless.created); // the box has its window
-        EXPECT_EQ(tk::widgets.used_length, 0u);
-        EXPECT_TRUE(!c.hardware_released || platform::sim_processor_count() == 0);
+        // The box has its window; no widget is laid out.
+        EXPECT_EQ(std::tuple(boxes()[0].text, boxes()[0].caption, platform::headless.created,
+                             tk::widgets.used_length,
+                             !c.hardware_released || platform::sim_processor_count() == 0),
+                  std::tuple(c.text, "error!?", true, 0u, true));
     }
 }
 
@@ -156,13 +153,10 @@ TEST_F(Startup, FailuresShowTheirBoxAndEndWithExitCodeZero) {
 // system's processor count used instead of the simulated one, hardware kept open after the loop.
 TEST_F(Startup, TheWindowOpensPaintedAndHardwareIsReleasedAfterTheLoop) {
     EXPECT_EQ(run_plain("fam15h"), 0u);
-    EXPECT_TRUE(boxes().empty());
-    EXPECT_EQ(app::startup.processor_count, 4u);
-    EXPECT_EQ(platform::headless_titles().at(0), "QUILM (manual)");
-    EXPECT_GT(platform::headless.paint_count, 0u);
-    EXPECT_EQ(platform::headless.frame_width, 544);
-    EXPECT_EQ(platform::headless.frame_height, 400);
-    EXPECT_EQ(platform::sim_processor_count(), 0u);
+    EXPECT_EQ(std::tuple(boxes().size(), app::startup.processor_count, platform::headless_titles().at(0),
+                         platform::headless.paint_count > 0, platform::headless.frame_width,
+                         platform::headless.frame_height, platform::sim_processor_count()),
+              std::tuple(0u, 4u, "QUILM (manual)", true, 544, 400, 0u));
 }
 
 } // namespace
