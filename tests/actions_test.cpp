@@ -45,34 +45,6 @@ TEST_F(Actions, ARejectedRegisterGivesOneWarningPerApply) {
     }
 }
 
-// Catches: a guessed or shown-only layout written, a value no register can hold written, some
-// processors written where not all can be named; each refusal said once and nothing written.
-TEST_F(Actions, NothingIsWrittenWhereAnyDoubtRemains) {
-    struct {
-        const char* sim;
-        uint8_t multi;    // row 1's multiplier byte before the apply
-        bool unreachable; // one processor more than can be named
-        const char* text;
-    } cases[] = {
-        {"fam17h-m90", 40, false, "unsupported p-state layout"},
-        {"fam12h", 40, false, "unsupported p-state layout"},
-        {"fam14h", 40, false, "unsupported p-state layout"},
-        {"fam10h", 200, false, "value out of range: nothing written"}, // loaded, not yet clamped
-        {"fam10h", 20, true, "cannot reach every processor: nothing written"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        start_quietly(c.sim);
-        const auto before = registers();
-        if (c.unreachable) app::startup.processor_count = hw_processor_count() + 1;
-        pstate.table.rows[1].multi = c.multi;
-        app::apply_settings(-1);
-        if (c.unreachable) app::step_down(-1); // refused as well, and said again
-        EXPECT_EQ(std::pair(said(), registers()),
-                  std::pair(Said(c.unreachable ? 2 : 1, {c.text, "warning"}), before));
-    }
-}
-
 // Catches: a voltage the slider shows clamped written back, or written beside a new value; a refresh
 // that keeps unapplied edits; rows beyond the readable ones written or reported.
 TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
@@ -149,49 +121,60 @@ TEST_F(Actions, AZenP0FrequencyChangeLocksTheTimeStampCounterFirst) {
     pstate.table.rows[0].multi -= 4; // P0: 100 MHz slower
     app::apply_settings(-1);
     EXPECT_TRUE(boxes().empty());
+    const auto locked = std::pair(lock, uint64_t{0x8C}); // HWCR's lock, then P0's new Fid
     for (uint32_t p = 0; p < 16; ++p)
-        EXPECT_EQ(std::pair(reg(p, 0xC0010015) & lock, reg(p, 0xC0010064) & 0xFF),
-                  std::pair(lock, uint64_t{0x8C}))
-            << p;
+        EXPECT_EQ(std::pair(reg(p, 0xC0010015) & lock, reg(p, 0xC0010064) & 0xFF), locked) << p;
 }
 
-// Catches: a processor that refuses a write left unsaid or unnamed, the walk going on past it, the
-// processors already changed left so (HWCR, the control register), current_index moved although
-// the control value was refused, the time-stamp counter lock reported as "nothing written" while
-// HWCR stays set on some processors.
-TEST_F(Actions, ARefusedWriteStopsTheWalkAndIsNamed) {
+// Catches: a guessed or shown-only layout written, a value no register can hold written, some
+// processors written where not all can be named; a processor that refuses a write left unsaid or
+// unnamed, the walk going on past it, the processors already changed left so (HWCR, the control
+// register), current_index moved although the control value was refused, the time-stamp counter
+// lock reported as "nothing written" while HWCR stays set on some processors. Each refusal is said
+// once, and nothing is written beyond what the processors before the refusal took.
+TEST_F(Actions, NothingIsWrittenWhereAnyDoubtRemainsAndARefusedWriteStopsTheWalk) {
+    const std::string tsc = "couldn't lock the time-stamp counter to P0: nothing written",
+                      refused = "not all settings accepted: processor ";
     struct {
         const char* sim;
-        int edit;         // the row whose multiplier goes one step down; -1: the "down" button
-        const char* text; // of the one warning
-        uint64_t changed; // bit p: processor p holds a new value afterwards
+        int row, multi; // the row's multiplier byte set to `multi`, lowered by -`multi`; 0: the "down" button
+        bool unreachable; // one processor more than can be named (and "down" pressed after the apply)
+        std::string text; // of the one warning
+        uint64_t changed; // bit p: processor p holds a new P0 afterwards
     } cases[] = {
-        {"fam19h,refusehwcr=5", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
-        {"fam19h,refusehwcr=0", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
-        {"fam10h,refusedef=2", 0, "not all settings accepted: processor 2 refused register C0010064", 0x3},
-        {"fam15h,refusecontrol=3", -1, "not all settings accepted: processor 3 refused register C0010062", 0},
-        {"fam15h,refusecontrol=0", -1, "not all settings accepted: processor 0 refused register C0010062", 0},
+        // clang-format off
+        {"fam17h-m90", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam12h", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam14h", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam10h", 1, 200, false, "value out of range: nothing written", 0}, // loaded, not yet clamped
+        {"fam10h", 1, 20, true, "cannot reach every processor: nothing written", 0},
+        {"fam19h,refusehwcr=5", 0, -4, false, tsc, 0},
+        {"fam19h,refusehwcr=0", 0, -4, false, tsc, 0},
+        {"fam10h,refusedef=2", 0, -4, false, refused + "2 refused register C0010064", 0x3},
+        {"fam15h,refusecontrol=3", 0, 0, false, refused + "3 refused register C0010062", 0},
+        {"fam15h,refusecontrol=0", 0, 0, false, refused + "0 refused register C0010062", 0},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
         start_quietly(c.sim);
         const auto before = registers();
         const uint8_t current = pstate.current_index;
-        if (c.edit >= 0) {
-            pstate.table.rows[c.edit].multi -= 4;
-            app::apply_settings(-1);
-        } else {
-            app::step_down(-1);
-        }
-        EXPECT_EQ(std::pair(said(), pstate.current_index), std::pair(Said{{c.text, "warning"}}, current));
+        if (c.unreachable) app::startup.processor_count = hw_processor_count() + 1;
+        uint8_t& multi = pstate.table.rows[c.row].multi;
+        multi = uint8_t(c.multi > 0 ? c.multi : multi + c.multi);
+        (c.multi != 0 ? app::apply_settings : app::step_down)(-1);
+        if (c.unreachable) app::step_down(-1); // refused as well, and said again
+        EXPECT_EQ(std::pair(said(), pstate.current_index),
+                  std::pair(Said(c.unreachable ? 2 : 1, {c.text, "warning"}), current));
         auto now = registers();
         for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
             const std::pair<uint32_t, uint32_t> p0{p, 0xC0010064};
             EXPECT_EQ(now[p0] != before.at(p0), (c.changed >> p & 1) != 0) << p;
             now[p0] = before.at(p0);
         }
-        EXPECT_EQ(now, before);
-        EXPECT_EQ(pstate.differing_rows, c.changed ? 1 : 0); // the re-read shows the processors apart
+        // The re-read shows the processors apart.
+        EXPECT_EQ(std::tuple(now, pstate.differing_rows), std::tuple(before, c.changed ? 1 : 0));
     }
 }
 

@@ -35,9 +35,7 @@ Bytes table_image() {
 class Settings : public test::AppTest {
   protected:
     void SetUp() override {
-        testing::internal::CaptureStderr();
-        start("fam10h");
-        testing::internal::GetCapturedStderr();
+        start_quietly("fam10h");
         ASSERT_NE(mkdtemp(dir_), nullptr);
         path_ = std::string(dir_) + "/quilm.cfg";
         std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", path_.c_str());
