@@ -74,7 +74,7 @@ TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
 }
 
 TEST_F(Actions, StepsStayBetweenSoftwareP0AndTheLastRowRead) {
-    start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current (BoostOffsetAndTheReadCount)
+    start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current, as BoostOffsetAndTheReadCount checks
     app::step_up(-1);
     EXPECT_EQ(std::pair(pstate.current_index, reg(1, 0xC0010062)), std::pair(uint8_t{2}, uint64_t{0}));
     for (int step = 1; step <= 7; ++step) app::step_down(-1);
@@ -137,7 +137,9 @@ TEST_F(Actions, NothingIsWrittenWhereAnyDoubtRemainsAndARefusedWriteStopsTheWalk
                       refused = "not all settings accepted: processor ";
     struct {
         const char* sim;
-        int row, multi; // the row's multiplier byte set to `multi`, lowered by -`multi`; 0: the "down" button
+        // The row's multiplier byte: above 0 set to `multi`, below 0 lowered by -`multi`; both applied.
+        // 0: the "down" button pressed instead.
+        int row, multi;
         bool unreachable; // one processor more than can be named (and "down" pressed after the apply)
         std::string text; // of the one warning
         uint64_t changed; // bit p: processor p holds a new P0 afterwards
