@@ -11,95 +11,61 @@
 namespace {
 
 using app::pstate;
+using Said = std::vector<std::pair<std::string, std::string>>;
 
 class Actions : public test::AppTest {
   protected:
     // Every register of every simulated processor (HWCR in the place of the unused C0010070).
     std::map<std::pair<uint32_t, uint32_t>, uint64_t> registers() {
         std::map<std::pair<uint32_t, uint32_t>, uint64_t> all;
-        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
-            for (uint32_t r = 0xC0010062; r <= 0xC0010071; ++r) {
-                uint64_t v;
-                if (platform::sim_register(p, r == 0xC0010070 ? 0xC0010015 : r, &v)) all[{p, r}] = v;
-            }
-        }
+        for (uint32_t p = 0; p < platform::sim_processor_count(); ++p)
+            for (uint32_t r = 0xC0010062; r <= 0xC0010071; ++r)
+                if (uint64_t v; platform::sim_register(p, r == 0xC0010070 ? 0xC0010015 : r, &v))
+                    all[{p, r}] = v;
+        return all;
+    }
+    // Every box shown so far, as (text, caption).
+    Said said() const {
+        Said all;
+        for (const auto& box : boxes()) all.emplace_back(box.text, box.caption);
         return all;
     }
 };
 
+// Catches: a rejected register warned of more or less than once per apply, the table not re-read
+// after it (the read-back value shown).
 TEST_F(Actions, ARejectedRegisterGivesOneWarningPerApply) {
     start_quietly("fam15h,reject=3");
-    for (int apply = 0; apply < 2; ++apply) {
+    for (size_t apply = 1; apply <= 2; ++apply) {
         pstate.table.rows[3].multi = 30;
         pstate.table.rows[4].multi = 25;
-        app::apply_settings(-1);
-        ASSERT_EQ(boxes().size(), static_cast<size_t>(apply + 1));
-        EXPECT_EQ(boxes().back().text, "not all settings accepted");
-        EXPECT_EQ(boxes().back().caption, "warning");
-        EXPECT_EQ(pstate.table.rows[3].multi, 34); // the table shows what was read back: 3.4 GHz
-        EXPECT_EQ(pstate.table.rows[4].multi, 25);
+        app::apply_settings(-1); // the table shows what was read back: row 3 stays at 3.4 GHz
+        EXPECT_EQ(std::tuple(said(), pstate.table.rows[3].multi, pstate.table.rows[4].multi),
+                  std::tuple(Said(apply, {"not all settings accepted", "warning"}), 34, 25));
     }
 }
 
-TEST_F(Actions, RowsBeyondTheReadableOnesAreNeitherWrittenNorReported) {
-    start_quietly("fam10h"); // 5 readable definition registers
-    pstate.table.rows[6].multi = 40;
-    pstate.table.rows[6].state = 1;
-    app::apply_settings(-1);
-    EXPECT_TRUE(boxes().empty());
-    EXPECT_EQ(reg(0, 0xC001006A), 0u);
-}
-
-// Catches: a guessed or shown-only layout written, a value no register can hold written, some
-// processors written where not all can be named; each refusal said once and nothing written.
-TEST_F(Actions, NothingIsWrittenWhereAnyDoubtRemains) {
-    struct {
-        const char* sim;
-        uint8_t multi;    // row 1's multiplier byte before the apply
-        bool unreachable; // one processor more than can be named
-        const char* text;
-    } cases[] = {
-        {"fam17h-m90", 40, false, "unsupported p-state layout"},
-        {"fam12h", 40, false, "unsupported p-state layout"},
-        {"fam14h", 40, false, "unsupported p-state layout"},
-        {"fam10h", 200, false, "value out of range: nothing written"}, // loaded, not yet clamped
-        {"fam10h", 20, true, "cannot reach every processor: nothing written"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sim);
-        start_quietly(c.sim);
-        const auto before = registers();
-        if (c.unreachable) app::startup.processor_count = hw_processor_count() + 1;
-        pstate.table.rows[1].multi = c.multi;
-        app::apply_settings(-1);
-        if (c.unreachable) app::step_down(-1);
-        ASSERT_EQ(boxes().size(), c.unreachable ? 2u : 1u);
-        EXPECT_EQ(boxes()[0].text, c.text);
-        EXPECT_EQ(boxes()[0].caption, "warning");
-        EXPECT_EQ(registers(), before);
-    }
-}
-
+// Catches: a voltage the slider shows clamped written back, or written beside a new value; a refresh
+// that keeps unapplied edits; rows beyond the readable ones written or reported.
 TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
-    start_quietly("fam10h");
+    start_quietly("fam10h"); // 5 readable definition registers
     // Row 1 holds core VID 127, which the slider shows clamped as 1.5500 V.
-    uint64_t def1 = 0;
-    platform::sim_register(0, 0xC0010065, &def1);
-    def1 |= uint64_t{0x7F} << 9;
+    const uint64_t def1 = reg(0, 0xC0010065) | uint64_t{0x7F} << 9;
     platform::sim_wrmsr(0xC0010065, uint32_t(def1), uint32_t(def1 >> 32), 0xF);
+    pstate.table.rows[0].multi = 9; // an edit that the refresh drops
     app::refresh(-1);
-    ASSERT_EQ(pstate.table.rows[1].vcore, 124);
+    ASSERT_EQ(std::pair(pstate.table.rows[0].multi, pstate.table.rows[1].vcore),
+              std::pair(uint8_t{30}, uint8_t{124}));
     const auto before = registers();
-
-    app::apply_settings(-1); // untouched: nothing changes
-    EXPECT_EQ(registers(), before);
-    EXPECT_TRUE(boxes().empty());
-
+    ASSERT_TRUE(before.contains({0, 0xC001006A}));
+    pstate.table.rows[6].multi = 40; // beyond the rows read: neither written nor reported
+    pstate.table.rows[6].state = 1;
+    app::apply_settings(-1); // otherwise untouched: nothing changes
+    EXPECT_EQ(std::pair(registers(), said()), std::pair(before, Said{}));
     pstate.table.rows[1].multi = 20; // a new multiplier beside the voltage nobody saw
     app::apply_settings(-1);
-    EXPECT_EQ(registers(), before);
-    ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0].caption, "warning");
+    EXPECT_EQ(std::pair(registers(), said()),
+              std::pair(before, Said{{"value out of range: nothing written", "warning"}}));
 
     pstate.table.rows[1].vcore = 100; // with a voltage chosen on the slider it goes through
     pstate.table.rows[1].multi = 20;
@@ -108,34 +74,20 @@ TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
 }
 
 TEST_F(Actions, StepsStayBetweenSoftwareP0AndTheLastRowRead) {
-    start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current
-    EXPECT_EQ(pstate.current_index, 2);
+    start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current, as BoostOffsetAndTheReadCount checks
     app::step_up(-1);
-    EXPECT_EQ(pstate.current_index, 2);
-    EXPECT_EQ(reg(1, 0xC0010062), 0u);
-
+    EXPECT_EQ(std::pair(pstate.current_index, reg(1, 0xC0010062)), std::pair(uint8_t{2}, uint64_t{0}));
     for (int step = 1; step <= 7; ++step) app::step_down(-1);
-    EXPECT_EQ(pstate.current_index, 7); // also onto the disabled row: manual steps do not look
+    // Also onto the disabled row: manual steps do not look.
+    EXPECT_EQ(std::pair(pstate.current_index, pstate.table.rows[7].state & 2), std::pair(uint8_t{7}, 2));
     for (uint32_t p = 0; p < 4; ++p) EXPECT_EQ(reg(p, 0xC0010062), 5u);
-    EXPECT_EQ(pstate.table.rows[7].state & 2, 2);
-
     app::step_up(-1);
-    EXPECT_EQ(pstate.current_index, 6);
-    EXPECT_EQ(reg(3, 0xC0010063) & 7, 4u);
-
+    EXPECT_EQ(std::pair(pstate.current_index, reg(3, 0xC0010063) & 7), std::pair(uint8_t{6}, uint64_t{4}));
     pstate.auto_mode = 1; // automatic mode: up and down do nothing
     app::step_up(-1);
     app::step_down(-1);
     pstate.auto_mode = 0;
-    EXPECT_EQ(pstate.current_index, 6);
-    EXPECT_EQ(reg(0, 0xC0010062), 4u);
-}
-
-TEST_F(Actions, RefreshDropsUnappliedEdits) {
-    start_quietly("fam10h");
-    pstate.table.rows[0].multi = 9;
-    app::refresh(-1);
-    EXPECT_EQ(pstate.table.rows[0].multi, 30);
+    EXPECT_EQ(std::pair(pstate.current_index, reg(0, 0xC0010062)), std::pair(uint8_t{6}, uint64_t{4}));
 }
 
 TEST_F(Actions, BoostOffsetAndTheReadCount) {
@@ -150,9 +102,8 @@ TEST_F(Actions, BoostOffsetAndTheReadCount) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
         start_quietly(c.sim);
-        EXPECT_EQ(pstate.pstate_count, c.count);
-        EXPECT_EQ(pstate.pstate_offset, c.offset);
-        EXPECT_EQ(pstate.current_index, c.current);
+        EXPECT_EQ(std::tie(pstate.pstate_count, pstate.pstate_offset, pstate.current_index),
+                  std::tie(c.count, c.offset, c.current));
         pstate.table.reg_low[7] = 0x12345678; // a failed read stops there: later rows keep their words
         app::read_pstates();
         EXPECT_EQ(pstate.table.reg_low[7] == 0x12345678u, c.count < 8);
@@ -170,51 +121,62 @@ TEST_F(Actions, AZenP0FrequencyChangeLocksTheTimeStampCounterFirst) {
     pstate.table.rows[0].multi -= 4; // P0: 100 MHz slower
     app::apply_settings(-1);
     EXPECT_TRUE(boxes().empty());
-    for (uint32_t p = 0; p < 16; ++p) {
-        EXPECT_EQ(reg(p, 0xC0010015) & lock, lock) << p;
-        EXPECT_EQ(reg(p, 0xC0010064) & 0xFF, 0x8Cu) << p;
-    }
+    const auto locked = std::pair(lock, uint64_t{0x8C}); // HWCR's lock, then P0's new Fid
+    for (uint32_t p = 0; p < 16; ++p)
+        EXPECT_EQ(std::pair(reg(p, 0xC0010015) & lock, reg(p, 0xC0010064) & 0xFF), locked) << p;
 }
 
-// Catches: a processor that refuses a write left unsaid or unnamed, the walk going on past it, the
-// processors already changed left so (HWCR, the control register), current_index moved although
-// the control value was refused, the time-stamp counter lock reported as "nothing written" while
-// HWCR stays set on some processors.
-TEST_F(Actions, ARefusedWriteStopsTheWalkAndIsNamed) {
+// Catches: a guessed or shown-only layout written, a value no register can hold written, some
+// processors written where not all can be named; a processor that refuses a write left unsaid or
+// unnamed, the walk going on past it, the processors already changed left so (HWCR, the control
+// register), current_index moved although the control value was refused, the time-stamp counter
+// lock reported as "nothing written" while HWCR stays set on some processors. Each refusal is said
+// once, and nothing is written beyond what the processors before the refusal took.
+TEST_F(Actions, NothingIsWrittenWhereAnyDoubtRemainsAndARefusedWriteStopsTheWalk) {
+    const std::string tsc = "couldn't lock the time-stamp counter to P0: nothing written",
+                      refused = "not all settings accepted: processor ";
     struct {
         const char* sim;
-        int edit;         // the row whose multiplier goes one step down; -1: the "down" button
-        const char* text; // of the one warning
-        uint64_t changed; // bit p: processor p holds a new value afterwards
+        // The row's multiplier byte: above 0 set to `multi`, below 0 lowered by -`multi`; both applied.
+        // 0: the "down" button pressed instead.
+        int row, multi;
+        bool unreachable; // one processor more than can be named (and "down" pressed after the apply)
+        std::string text; // of the one warning
+        uint64_t changed; // bit p: processor p holds a new P0 afterwards
     } cases[] = {
-        {"fam19h,refusehwcr=5", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
-        {"fam19h,refusehwcr=0", 0, "couldn't lock the time-stamp counter to P0: nothing written", 0},
-        {"fam10h,refusedef=2", 0, "not all settings accepted: processor 2 refused register C0010064", 0x3},
-        {"fam15h,refusecontrol=3", -1, "not all settings accepted: processor 3 refused register C0010062", 0},
-        {"fam15h,refusecontrol=0", -1, "not all settings accepted: processor 0 refused register C0010062", 0},
+        // clang-format off
+        {"fam17h-m90", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam12h", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam14h", 1, 40, false, "unsupported p-state layout", 0},
+        {"fam10h", 1, 200, false, "value out of range: nothing written", 0}, // loaded, not yet clamped
+        {"fam10h", 1, 20, true, "cannot reach every processor: nothing written", 0},
+        {"fam19h,refusehwcr=5", 0, -4, false, tsc, 0},
+        {"fam19h,refusehwcr=0", 0, -4, false, tsc, 0},
+        {"fam10h,refusedef=2", 0, -4, false, refused + "2 refused register C0010064", 0x3},
+        {"fam15h,refusecontrol=3", 0, 0, false, refused + "3 refused register C0010062", 0},
+        {"fam15h,refusecontrol=0", 0, 0, false, refused + "0 refused register C0010062", 0},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim);
         start_quietly(c.sim);
         const auto before = registers();
         const uint8_t current = pstate.current_index;
-        if (c.edit >= 0) {
-            pstate.table.rows[c.edit].multi -= 4;
-            app::apply_settings(-1);
-        } else {
-            app::step_down(-1);
-        }
-        ASSERT_EQ(boxes().size(), 1u);
-        EXPECT_EQ(std::tie(boxes()[0].text, boxes()[0].caption), std::tie(c.text, "warning"));
-        EXPECT_EQ(pstate.current_index, current);
+        if (c.unreachable) app::startup.processor_count = hw_processor_count() + 1;
+        uint8_t& multi = pstate.table.rows[c.row].multi;
+        multi = uint8_t(c.multi > 0 ? c.multi : multi + c.multi);
+        (c.multi != 0 ? app::apply_settings : app::step_down)(-1);
+        if (c.unreachable) app::step_down(-1); // refused as well, and said again
+        EXPECT_EQ(std::pair(said(), pstate.current_index),
+                  std::pair(Said(c.unreachable ? 2 : 1, {c.text, "warning"}), current));
         auto now = registers();
         for (uint32_t p = 0; p < platform::sim_processor_count(); ++p) {
             const std::pair<uint32_t, uint32_t> p0{p, 0xC0010064};
             EXPECT_EQ(now[p0] != before.at(p0), (c.changed >> p & 1) != 0) << p;
             now[p0] = before.at(p0);
         }
-        EXPECT_EQ(now, before);
-        EXPECT_EQ(pstate.differing_rows, c.changed ? 1 : 0); // the re-read shows the processors apart
+        // The re-read shows the processors apart.
+        EXPECT_EQ(std::tuple(now, pstate.differing_rows), std::tuple(before, c.changed ? 1 : 0));
     }
 }
 
@@ -225,9 +187,8 @@ TEST_F(Actions, ProcessorsHoldingOtherDefinitionsAreMarkedUntilApplied) {
                                           {"fam19h,differ=0", "[1, 2, 3, 4, 5, ", "processors 1 2 3 "}}) {
         SCOPED_TRACE(sim);
         start_quietly(sim);
-        ASSERT_EQ(boxes().size(), 1u);
-        EXPECT_EQ(std::tie(boxes()[0].text, boxes()[0].caption), std::tie(app::differs_text, "warning"));
-        EXPECT_EQ(app::join(pstate.table.reg_low[1], pstate.table.reg_high[1]), reg(0, 0xC0010065));
+        EXPECT_EQ(std::pair(said(), app::join(pstate.table.reg_low[1], pstate.table.reg_high[1])),
+                  std::pair(Said{{app::differs_text, "warning"}}, reg(0, 0xC0010065)));
         testing::internal::CaptureStdout();
         app::print_table(true);
         app::print_table(false);

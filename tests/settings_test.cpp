@@ -35,9 +35,7 @@ Bytes table_image() {
 class Settings : public test::AppTest {
   protected:
     void SetUp() override {
-        testing::internal::CaptureStderr();
-        start("fam10h");
-        testing::internal::GetCapturedStderr();
+        start_quietly("fam10h");
         ASSERT_NE(mkdtemp(dir_), nullptr);
         path_ = std::string(dir_) + "/quilm.cfg";
         std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", path_.c_str());
@@ -65,14 +63,12 @@ TEST_F(Settings, LoadOutcomes) {
     pstate.table.rows[1].multi = 20; // an edit not yet applied is saved as it stands
     const Bytes table = table_image(), file = saved(1);
     ASSERT_EQ(file.size(), 102u);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 96), table);
-    EXPECT_EQ(file[96], 1);
-    EXPECT_EQ(boxes().back().text, "saved.");
-    EXPECT_EQ(boxes().back().caption, "success");
-    Bytes other = file, wide = file;
+    auto head = [&](size_t n) { return Bytes(file.begin(), file.begin() + n); };
+    EXPECT_EQ(std::tuple(head(96), file[96], boxes().back().text, boxes().back().caption),
+              std::tuple(table, 1, "saved.", "success"));
+    Bytes other = file, wide = file, long_file = head(97);
     other[101] = 2; // saved on a family-15h processor
     wide[69] = 200; // row 1's multiplier beyond its slider
-    Bytes long_file(file.begin(), file.begin() + 97);
     long_file.resize(200, 0xEE);
     const std::string missing_dir = std::string(dir_) + "/none/quilm.cfg";
     struct {
@@ -83,12 +79,12 @@ TEST_F(Settings, LoadOutcomes) {
         uint8_t auto_start; // starts at 7
         const char* why;    // what the box says after the path, empty: the path alone
     } cases[] = {
-        {"96 bytes: auto_start kept", Bytes(file.begin(), file.begin() + 96), "", 0, 7, ""},
-        {"97 bytes", Bytes(file.begin(), file.begin() + 97), "", 0, 1, ""},
+        {"96 bytes: auto_start kept", head(96), "", 0, 7, ""},
+        {"97 bytes", head(97), "", 0, 1, ""},
         {"200 bytes: the rest ignored", long_file, "", 0, 1, ""},
         {"a multiplier beyond its slider", wide, "", 1, 7,
          ": a row holds a value outside its column's range: nothing loaded"},
-        {"50 bytes", Bytes(file.begin(), file.begin() + 50), "", 1, 7, ""},
+        {"50 bytes", head(50), "", 1, 7, ""},
         {"empty", Bytes{}, "", 1, 7, ""},
         {"another layout", other, "", 1, 7, ": saved for another register layout: nothing loaded"},
         {"a directory", Bytes{}, dir_, 1, 7, ""},
@@ -110,22 +106,21 @@ TEST_F(Settings, LoadOutcomes) {
                   std::pair(c.auto_start, uint8_t(c.result)));
         if (c.result == 0) {
             const Bytes image = table_image();
-            EXPECT_EQ(Bytes(image.begin(), image.begin() + 64), Bytes(file.begin(), file.begin() + 64));
-            EXPECT_EQ(pstate.table.rows[1].multi, c.bytes[69]);
-            EXPECT_EQ(boxes().size(), shown);
+            EXPECT_EQ(std::tuple(Bytes(image.begin(), image.begin() + 64), pstate.table.rows[1].multi,
+                                 boxes().size()),
+                      std::tuple(head(64), c.bytes[69], shown));
         } else {
             EXPECT_EQ(table_image(), Bytes(96, 0)); // a refused file changes nothing
             pstate.auto_mode = 0;
             ASSERT_EQ(boxes().size(), shown + 1);
-            EXPECT_EQ(boxes().back().text, path + c.why);
-            EXPECT_EQ(boxes().back().caption, "error!?");
+            EXPECT_EQ(std::tuple(boxes().back().text, boxes().back().caption),
+                      std::tuple(path + c.why, "error!?"));
         }
         chmod(path_.c_str(), 0644);
     }
     std::snprintf(app::startup.settings_path, app::settings_path_size, "%s", missing_dir.c_str());
     app::save_settings(-1);
-    EXPECT_EQ(boxes().back().text, missing_dir);
-    EXPECT_EQ(boxes().back().caption, "error!?");
+    EXPECT_EQ(std::tuple(boxes().back().text, boxes().back().caption), std::tuple(missing_dir, "error!?"));
 }
 
 // Row bytes as the earlier release decoded a register, sliders clamped: below family 15h the older
@@ -201,8 +196,8 @@ TEST_F(Settings, EachFileIsReadWithItsOwnMeaningOrRefused) {
         } else {
             EXPECT_EQ(table_image(), table);
         }
-        EXPECT_EQ(std::pair(registers(), writes),
-                  std::pair(before, 0)); // the processor's own table: no write
+        // The processor's own table: no write.
+        EXPECT_EQ(std::pair(registers(), writes), std::pair(before, 0));
         platform::sim_before_write = nullptr;
     }
 }
@@ -218,11 +213,9 @@ TEST_F(Settings, EarlierCoreVoltagesConvertExactly) {
             SCOPED_TRACE(testing::Message() << "code " << code << " byte " << byte);
             file[64 + 4 * 3 + 2] = uint8_t(byte);
             write_file(path_, file);
-            if (byte < 69 || byte > 124) {
-                EXPECT_EQ(app::load_image(path_.c_str()), Status::out_of_range);
-                continue;
-            }
-            ASSERT_EQ(app::load_image(path_.c_str()), Status::converted);
+            const bool in_range = byte >= 69 && byte <= 124; // the earlier slider's range
+            ASSERT_EQ(app::load_image(path_.c_str()), in_range ? Status::converted : Status::out_of_range);
+            if (!in_range) continue;
             EXPECT_EQ(std::tuple(pstate.table.rows[2].vcore, pstate.table.rows[3].vcore,
                                  pstate.table.rows[4].vcore),
                       std::tuple(248 - 29, 2 * byte, 248 - 57));
@@ -259,52 +252,46 @@ TEST_F(Settings, BitsNoColumnShowsStayTheProcessors) {
     std::vector<uint64_t> want = before;
     for (uint32_t p = 0; p < 8; ++p) want[8 * p + 1] = before[1] + (uint64_t{2} << 14); // Vid 2 higher
     EXPECT_EQ(registers(), want);
-    // A field that the file changes to a value no slider shows: P1's Vid F8h, "off", as its byte says.
-    uint32_t low;
-    std::memcpy(&low, &file[4], 4);
-    low |= 0xF8u << 14;
-    std::memcpy(&file[4], &low, 4);
+    // A field that the file changes to a value no slider shows: P1's Vid F8h, "off", as its byte says
+    // (the Vid's bits 21..17 set, in the word's third byte).
+    file[4 + 2] |= 0xF8u << 14 >> 16;
     file[64 + 4 * 1 + 2] = app::byte_off;
     write_file(path_, file);
     EXPECT_EQ(app::load_image(path_.c_str()), Status::out_of_range);
 }
 
-TEST_F(Settings, AFailedSaveLeavesTheOldFile) {
+// Catches: a failed save (a full disk) that spoils the old file or leaves a temporary one beside it, a
+// failure not told, and a save that writes through a link planted at the path.
+TEST_F(Settings, ASaveLeavesTheOldFileOnFailureAndNeverWritesThroughALink) {
     const Bytes old = saved(0);
     pstate.table.rows[0].multi = 12;
     // A file size limit makes writes fail the way a full disk does.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved_limit;
     getrlimit(RLIMIT_FSIZE, &saved_limit);
-    rlimit small = saved_limit;
-    small.rlim_cur = 40;
+    const rlimit small{40, saved_limit.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     app::save_settings(-1);
     setrlimit(RLIMIT_FSIZE, &saved_limit);
-    EXPECT_EQ(boxes().back().text, path_);
-    EXPECT_EQ(boxes().back().caption, "error!?");
-    EXPECT_EQ(read_file(path_), old);
-    EXPECT_EQ(std::system(("test $(ls -A " + std::string(dir_) + " | wc -l) -eq 1").c_str()),
-              0); // nothing left beside it
-}
+    // The old file as it was, nothing left beside it.
+    EXPECT_EQ(std::tuple(boxes().back().text, boxes().back().caption, read_file(path_),
+                         std::system(("test $(ls -A " + std::string(dir_) + " | wc -l) -eq 1").c_str())),
+              std::tuple(path_, "error!?", old, 0));
 
-TEST_F(Settings, ASaveNeverWritesThroughALinkAtThePath) {
     const std::string victim = std::string(dir_) + "/victim";
     write_file(victim, Bytes{1, 2, 3});
+    std::remove(path_.c_str());
     ASSERT_EQ(symlink(victim.c_str(), path_.c_str()), 0);
     saved(0);
-    EXPECT_EQ(read_file(victim), (Bytes{1, 2, 3}));
     struct stat st;
     ASSERT_EQ(lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(std::pair(read_file(victim), S_ISREG(st.st_mode)), std::pair(Bytes{1, 2, 3}, true));
 }
-
-// The settings file of the command line lies beside the test program; one test only uses it.
-class SettingsCommandLine : public test::AppTest {};
 
 // Catches: a first word in other letters, shorter than "load" or only beginning with it loading,
 // and loading that applies nothing or leaves automatic mode off.
-TEST_F(SettingsCommandLine, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
+TEST_F(Settings, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
+    // The settings file of the command line lies beside the test program; this test only uses it.
     start_quietly("fam10h"); // a file saved from an edited table with automatic mode on
     pstate.table.rows[1].multi = 20;
     pstate.auto_mode = 1;
@@ -313,16 +300,17 @@ TEST_F(SettingsCommandLine, LoadAsFirstWordAppliesAndSwitchesAutoModeOn) {
     for (const auto& [word, applied] :
          {std::pair{"lo", false}, {"LOAD", false}, {"loading", false}, {"load", true}}) {
         reset("fam10h");
-        char name[] = "quilm", arg[16];
-        std::snprintf(arg, sizeof arg, "%s", word);
-        char* argv[] = {name, arg};
+        std::string arg = word;
+        char name[] = "quilm", *argv[] = {name, arg.data()};
         platform::os_set_arguments(2, argv);
         testing::internal::CaptureStderr();
         EXPECT_EQ(run(), applied ? 0u : 2u) << word; // any other word is a usage error
         testing::internal::GetCapturedStderr();
-        uint64_t def1 = 0; // no hardware opened at all for a usage error
-        EXPECT_EQ(platform::sim_register(0, 0xC0010065, &def1) && (def1 & 0x3F) == 4, applied) << word;
-        EXPECT_EQ(platform::headless_titles().size() > 1, applied) << word; // auto mode was switched on
+        // No hardware opened at all for a usage error; a title more where auto mode was switched on.
+        uint64_t def1 = 0;
+        const bool written = platform::sim_register(0, 0xC0010065, &def1) && (def1 & 0x3F) == 4;
+        EXPECT_EQ(std::pair(written, platform::headless_titles().size() > 1), std::pair(applied, applied))
+            << word;
     }
     std::remove(cfg.c_str());
 }

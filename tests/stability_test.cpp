@@ -10,6 +10,7 @@
 namespace {
 
 using platform::ProcessEnd;
+using V = app::Verdict;
 
 // Catches: a range taken backwards or past the last processor, trailing garbage or an empty
 // item accepted, a processor of another item dropped.
@@ -61,34 +62,32 @@ TEST(Report, BogoOperationsSummed) {
 TEST(Report, EachEndOfStressNgJudged) {
     const char* fail_output = "stress-ng: info:  [9] dispatching hogs: 1 cpu\n"
                               "stress-ng: fail:  [10] cpu: sqrt error detected on sqrt(17)\n";
+    const char* taskset_output = "stress-ng: info:  [9] setting\ntaskset: invalid range, 5 is not allowed\n";
+    constexpr ProcessEnd exited = ProcessEnd::exited;
     struct {
         ProcessEnd end;
         int code;
         const char* output;
         int64_t bogo_ops;
-        app::Verdict verdict;
+        V verdict;
         const char* evidence;
     } cases[] = {
-        {ProcessEnd::exited, 0, "", 100, app::Verdict::passed, ""},
-        {ProcessEnd::exited, 0, "", 0, app::Verdict::no_work,
-         "stress-ng ran sqrt but reported no completed work"},
-        {ProcessEnd::exited, 0, "", -1, app::Verdict::no_work,
-         "stress-ng ran sqrt but reported no completed work"},
-        {ProcessEnd::exited, 2, fail_output, 100, app::Verdict::failed,
-         "verification failed in sqrt: cpu: sqrt error detected on sqrt(17)"},
-        {ProcessEnd::exited, 2, "", -1, app::Verdict::failed, "verification failed in sqrt"},
-        {ProcessEnd::exited, 5, "", -1, app::Verdict::failed, "a worker running sqrt was killed by a signal"},
-        {ProcessEnd::exited, 7, "", 100, app::Verdict::failed,
-         "a worker running sqrt went wrong (stress-ng exit status 7)"},
-        {ProcessEnd::killed, 11, "", -1, app::Verdict::failed, "stress-ng running sqrt killed by signal 11"},
-        {ProcessEnd::exited, 1, "stress-ng: info:  [9] setting\ntaskset: invalid range, 5 is not allowed\n",
-         -1, app::Verdict::cannot_run, "exit status 1: taskset: invalid range, 5 is not allowed"},
-        {ProcessEnd::exited, 3, "stress-ng: error: [9] cpu: out of memory\n", -1, app::Verdict::cannot_run,
-         "exit status 3: cpu: out of memory"},
+        // clang-format off
+        {exited, 0, "", 100, V::passed, ""},
+        {exited, 0, "", 0, V::no_work, "stress-ng ran sqrt but reported no completed work"},
+        {exited, 0, "", -1, V::no_work, "stress-ng ran sqrt but reported no completed work"},
+        {exited, 2, fail_output, 100, V::failed, "verification failed in sqrt: cpu: sqrt error detected on sqrt(17)"},
+        {exited, 2, "", -1, V::failed, "verification failed in sqrt"},
+        {exited, 5, "", -1, V::failed, "a worker running sqrt was killed by a signal"},
+        {exited, 7, "", 100, V::failed, "a worker running sqrt went wrong (stress-ng exit status 7)"},
+        {ProcessEnd::killed, 11, "", -1, V::failed, "stress-ng running sqrt killed by signal 11"},
+        {exited, 1, taskset_output, -1, V::cannot_run, "exit status 1: taskset: invalid range, 5 is not allowed"},
+        {exited, 3, "stress-ng: error: [9] cpu: out of memory\n", -1, V::cannot_run, "exit status 3: cpu: out of memory"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         char evidence[256] = "";
-        const app::Verdict verdict =
+        const V verdict =
             app::judge_run(c.end, c.code, c.output, c.bogo_ops, "sqrt", evidence, sizeof evidence);
         EXPECT_EQ(std::tuple(verdict, std::string(evidence)), std::tuple(c.verdict, std::string(c.evidence)))
             << c.code;
@@ -108,8 +107,7 @@ TEST_F(Stability, AutomaticModeIsRefusedWhileATestRuns) {
     start_quietly("fam15h");
     ASSERT_TRUE(platform::test_mark_take("")); // a simulated processor without a state file: this process
     app::toggle_auto(-1);
-    EXPECT_EQ(app::pstate.auto_mode, 0);
-    ASSERT_EQ(boxes().size(), 1u);
+    ASSERT_EQ(std::pair(app::pstate.auto_mode, boxes().size()), std::pair(uint8_t{0}, size_t{1}));
     EXPECT_EQ(boxes()[0].text, "a stability test is running: automatic mode stays off");
     platform::test_mark_release();
     app::toggle_auto(-1);
