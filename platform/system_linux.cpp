@@ -33,7 +33,8 @@ bool has_raw_io(const std::string& status_path) {
     char line[256];
     unsigned long long caps = 0;
     bool found = false;
-    while (!found && std::fgets(line, sizeof line, file)) found = std::sscanf(line, "CapEff: %llx", &caps) == 1;
+    while (!found && std::fgets(line, sizeof line, file))
+        found = std::sscanf(line, "CapEff: %llx", &caps) == 1;
     std::fclose(file);
     return found && (caps >> 17 & 1);
 }
@@ -50,7 +51,8 @@ void system_facts(const char* root, SystemFacts* facts) {
     // "[none] integrity confidentiality": the mode in force is the bracketed one.
     const std::string modes = first_line(base + "/sys/kernel/security/lockdown");
     const size_t open = modes.find('['), close = modes.find(']');
-    const std::string mode = open != std::string::npos && close > open ? modes.substr(open + 1, close - open - 1) : "";
+    const std::string mode =
+        open != std::string::npos && close > open ? modes.substr(open + 1, close - open - 1) : "";
     std::snprintf(facts->lockdown, sizeof facts->lockdown, "%s", mode.c_str());
 }
 

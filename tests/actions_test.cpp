@@ -75,7 +75,7 @@ TEST_F(Actions, AVoltageTheSliderCannotShowIsNeitherRewrittenNorWrittenBeside) {
 
 TEST_F(Actions, StepsStayBetweenSoftwareP0AndTheLastRowRead) {
     start_quietly("fam15h"); // boosted rows 0 and 1, row 2 current, as BoostOffsetAndTheReadCount checks
-    app::step_up(-1); // at software P0: no write at all, so no refusal to tell either
+    app::step_up(-1);        // at software P0: no write at all, so no refusal to tell either
     EXPECT_EQ(std::tuple(pstate.current_index, reg(1, 0xC0010062), boxes().size()),
               std::tuple(uint8_t{2}, uint64_t{0}, size_t{0}));
     for (int step = 1; step <= 7; ++step) app::step_down(-1);

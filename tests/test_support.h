@@ -23,7 +23,9 @@ class Canvas {
     Canvas& operator=(const Canvas&) = delete;
 
     // Pixel at screen position (x, y), y counted from the top.
-    uint32_t at(int x, int y) const { return pixels_[size_t(tk::window.fb.height - 1 - y) * tk::window.fb.width + x]; }
+    uint32_t at(int x, int y) const {
+        return pixels_[size_t(tk::window.fb.height - 1 - y) * tk::window.fb.width + x];
+    }
     const std::vector<uint32_t>& pixels() const { return pixels_; }
     // Number of pixels that no longer hold the fill value.
     size_t changed(uint32_t fill = 0x00ABCDEF) const {
