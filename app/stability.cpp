@@ -177,19 +177,24 @@ bool control_uniform() {
     return true;
 }
 
-// Puts every processor's P-state control register back as it was before the test.
+// Puts every processor's P-state control register back as it was before the test; a processor that
+// does not take its old value is named on stderr.
 void restore_control() {
-    const uint32_t count = startup.processor_count;
+    uint32_t refused = startup.processor_count;
     if (control_uniform()) {
-        write_all_cores(MSR_PSTATE_CONTROL, uint32_t(stability.control[0]),
-                        uint32_t(stability.control[0] >> 32));
-        return;
+        const WriteResult r = write_all_cores(MSR_PSTATE_CONTROL, uint32_t(stability.control[0]),
+                                              uint32_t(stability.control[0] >> 32));
+        if (!r.ok) refused = r.processor;
+    } else {
+        // An operating system's frequency driver keeps each processor in its own P-state: each
+        // gets back exactly the value it held.
+        for (uint32_t p = startup.processor_count; p-- > 0;)
+            if (!hw_wrmsr_on(p, MSR_PSTATE_CONTROL, uint32_t(stability.control[p]),
+                             uint32_t(stability.control[p] >> 32)))
+                refused = p;
     }
-    // An operating system's frequency driver keeps each processor in its own P-state: each
-    // gets back exactly the value it held.
-    for (uint32_t p = 0; p < count; ++p)
-        hw_wrmsr_on(p, MSR_PSTATE_CONTROL, uint32_t(stability.control[p]),
-                    uint32_t(stability.control[p] >> 32));
+    if (refused < startup.processor_count)
+        std::fprintf(stderr, "quilm: processor %u did not take its P-state control value back\n", refused);
 }
 
 // Holds the software P-state on every processor; false (with nothing changed, or everything
