@@ -44,6 +44,8 @@ expect_exit 2 "$QUILM" apply --force
 expect_exit 2 "$QUILM" apply one.cfg two.cfg
 expect_exit 3 "$QUILM" apply missing.cfg
 grep -q "missing.cfg" err || fail "the missing file is not named: $(cat err)"
+expect_exit 3 "$QUILM" apply "$WORK"                      # opens, but cannot be read: not "too short"
+grep -q "cannot read the settings file" err || fail "a failed read taken as the file's end: $(cat err)"
 head -c 50 tuned.cfg >short.cfg
 expect_exit 3 "$QUILM" apply short.cfg
 expect_exit 3 env QUILM_SIM=fam19h,init=fail "$QUILM" apply tuned.cfg
